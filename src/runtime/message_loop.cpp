@@ -1,0 +1,408 @@
+// Thread message loop over epoll. Three kinds of source share one epoll descriptor, which
+// is also the descriptor hosts poll to embed the loop:
+// - an eventfd, signalled while the queue holds work (posted tasks, or descriptor events
+//   already taken from epoll) and by Wake();
+// - a timerfd, armed to the earliest timer deadline, so it is readable while a timer is due;
+// - the watched descriptors, registered one-shot so a handler that does not consume its
+//   input causes no busy loop.
+// Descriptor events and posted tasks go through one FIFO queue whose entries carry a
+// sequence number; a pump runs only the entries older than the pump itself, which keeps
+// re-posting tasks from looping and lets nested pumps drain the same queue safely.
+#include "runtime/message_loop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace velk::rt {
+namespace {
+
+constexpr int64_t kNsPerMs = 1'000'000;
+constexpr int64_t kNsPerSec = 1'000'000'000;
+// epoll data of the two internal descriptors; watches use their (positive) id.
+constexpr uint64_t kEventTag = ~uint64_t{0};
+constexpr uint64_t kTimerTag = kEventTag - 1;
+
+int64_t NowNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * kNsPerSec + ts.tv_nsec;
+}
+
+// The end of a wait on the monotonic clock.
+class Deadline {
+public:
+    explicit Deadline(DWORD timeoutMs)
+        : infinite_(timeoutMs == kInfinite),
+          end_(infinite_ ? 0 : NowNs() + int64_t{timeoutMs} * kNsPerMs) {}
+
+    // Milliseconds left for epoll_wait, rounded up: -1 without limit, 0 once expired.
+    int RemainingMs() const {
+        if (infinite_) return -1;
+        const int64_t left = end_ - NowNs();
+        if (left <= 0) return 0;
+        return static_cast<int>(std::min<int64_t>((left + kNsPerMs - 1) / kNsPerMs, INT_MAX));
+    }
+
+private:
+    bool infinite_;
+    int64_t end_;
+};
+
+struct Watch {
+    int fd;
+    FdHandler handler;
+    bool queued = false;  // an event for it sits in the queue, not yet dispatched
+};
+
+struct Timer {
+    int64_t intervalNs;
+    int64_t deadline;
+    std::function<void()> fn;
+};
+
+// One queue entry: a posted task, or a readiness event of watch `watchId` (> 0).
+struct Item {
+    uint64_t seq;
+    std::function<void()> task;
+    int watchId;
+};
+
+class Loop {
+public:
+    // Null when the kernel objects cannot be created (out of descriptors).
+    static Loop* Create() {
+        const int ep = epoll_create1(EPOLL_CLOEXEC);
+        const int ev = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        const int tf = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (ep >= 0 && ev >= 0 && tf >= 0 && Add(ep, ev, kEventTag) && Add(ep, tf, kTimerTag))
+            return new Loop(ep, ev, tf);
+        for (int fd : {ep, ev, tf})
+            if (fd >= 0) close(fd);
+        return nullptr;
+    }
+
+    Loop(const Loop&) = delete;
+    Loop& operator=(const Loop&) = delete;
+
+    // Queued callbacks are destroyed after this, with the thread's loop already gone, so
+    // destructors of captured objects that call back into the loop find nothing to act on.
+    ~Loop() {
+        close(epoll_);
+        close(event_);
+        close(timer_);
+    }
+
+    int Fd() const { return epoll_; }
+
+    void Post(std::function<void()> task) {
+        queue_.push_back(Item{nextSeq_++, std::move(task), 0});
+        Signal();
+    }
+
+    // A signalled eventfd ends the current epoll_wait; the next pump drains it.
+    void Wake() { Signal(); }
+
+    UINT_PTR SetTimer(DWORD intervalMs, std::function<void()> fn) {
+        // A zero interval would make every wait return at once; one millisecond is the floor.
+        const int64_t interval = std::max<int64_t>(intervalMs, 1) * kNsPerMs;
+        const UINT_PTR id = nextTimerId_++;
+        timers_.emplace(id, std::make_shared<Timer>(Timer{interval, NowNs() + interval, std::move(fn)}));
+        ArmTimer();
+        return id;
+    }
+
+    bool KillTimer(UINT_PTR id) {
+        if (timers_.erase(id) == 0) return false;
+        ArmTimer();
+        return true;
+    }
+
+    int WatchFd(int fd, FdHandler handler) {
+        int id = nextWatchId_;
+        while (watches_.count(id)) id = NextId(id);
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLONESHOT;
+        ev.data.u64 = static_cast<uint64_t>(id);
+        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return -1;
+        watches_.emplace(id, std::make_shared<Watch>(Watch{fd, std::move(handler)}));
+        nextWatchId_ = NextId(id);
+        return id;
+    }
+
+    void RearmFd(int id) {
+        auto it = watches_.find(id);
+        if (it == watches_.end()) return;
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLONESHOT;
+        ev.data.u64 = static_cast<uint64_t>(id);
+        epoll_ctl(epoll_, EPOLL_CTL_MOD, it->second->fd, &ev);
+    }
+
+    void UnwatchFd(int id) {
+        auto it = watches_.find(id);
+        if (it == watches_.end()) return;
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second->fd, nullptr);
+        // A handler that is running holds its own reference, so erasing here is safe.
+        watches_.erase(it);
+    }
+
+    // Waits up to timeoutMs (-1: no limit) for any source, and queues the descriptor events.
+    void Poll(int timeoutMs) {
+        constexpr int kBatch = 64;
+        epoll_event events[kBatch];
+        bool queued = false;
+        for (;;) {
+            const int n = epoll_wait(epoll_, events, kBatch, timeoutMs);
+            for (int i = 0; i < n; ++i) {
+                const uint64_t tag = events[i].data.u64;
+                if (tag == kEventTag || tag == kTimerTag) continue;
+                auto it = watches_.find(static_cast<int>(tag));
+                if (it == watches_.end() || it->second->queued) continue;
+                it->second->queued = true;
+                queue_.push_back(Item{nextSeq_++, {}, it->first});
+                queued = true;
+            }
+            if (n < kBatch) break;
+            timeoutMs = 0;  // a full batch: collect the rest without waiting
+        }
+        // Keep the loop descriptor readable while queued events wait for a pump.
+        if (queued) Signal();
+    }
+
+    // Runs the queued work older than this call, then the timers due at its start.
+    UINT Pump() {
+        Poll(0);
+        const int64_t now = NowNs();
+        const uint64_t limit = nextSeq_;
+        UINT ran = 0;
+        // Entries are removed before they run, so nested pumps and exceptions leave the
+        // queue consistent.
+        while (!queue_.empty() && queue_.front().seq < limit) {
+            Item item = std::move(queue_.front());
+            queue_.pop_front();
+            if (item.watchId == 0) {
+                item.task();
+                ++ran;
+            } else if (RunWatch(item.watchId)) {
+                ++ran;
+            }
+        }
+        ran += RunDueTimers(now);
+        if (queue_.empty())
+            Drain();
+        else
+            Signal();
+        return ran;
+    }
+
+private:
+    Loop(int ep, int ev, int tf) : epoll_(ep), event_(ev), timer_(tf) {}
+
+    static bool Add(int ep, int fd, uint64_t tag) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = tag;
+        return epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0;
+    }
+
+    static int NextId(int id) { return id == INT_MAX ? 1 : id + 1; }
+
+    bool RunWatch(int id) {
+        auto it = watches_.find(id);
+        if (it == watches_.end()) return false;  // unwatched since the event was queued
+        std::shared_ptr<Watch> watch = it->second;
+        watch->queued = false;
+        watch->handler();
+        return true;
+    }
+
+    UINT RunDueTimers(int64_t now) {
+        std::vector<std::pair<int64_t, UINT_PTR>> due;
+        for (const auto& [id, timer] : timers_)
+            if (timer->deadline <= now) due.emplace_back(timer->deadline, id);
+        std::sort(due.begin(), due.end());
+        UINT ran = 0;
+        for (const auto& entry : due) {
+            auto it = timers_.find(entry.second);
+            if (it == timers_.end()) continue;  // killed by an earlier callback
+            std::shared_ptr<Timer> timer = it->second;
+            if (timer->deadline > now) continue;  // already run by a nested pump
+            // Reschedule before the call so the callback may kill it or wait in a nested loop.
+            // A timer that fell behind skips the missed ticks instead of bursting.
+            const int64_t current = NowNs();
+            timer->deadline += timer->intervalNs;
+            if (timer->deadline <= current) timer->deadline = current + timer->intervalNs;
+            ArmTimer();
+            timer->fn();
+            ++ran;
+        }
+        return ran;
+    }
+
+    // Sets the timerfd to the earliest deadline, or disarms it. Re-arming clears a past
+    // expiry, so the timerfd is readable exactly while some timer is due.
+    void ArmTimer() {
+        int64_t earliest = 0;
+        for (const auto& entry : timers_)
+            if (earliest == 0 || entry.second->deadline < earliest) earliest = entry.second->deadline;
+        if (earliest == armed_) return;
+        itimerspec spec{};
+        if (earliest != 0) {
+            const int64_t at = std::max<int64_t>(earliest, 1);  // all zero would disarm
+            spec.it_value.tv_sec = static_cast<time_t>(at / kNsPerSec);
+            spec.it_value.tv_nsec = static_cast<long>(at % kNsPerSec);
+        }
+        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+        armed_ = earliest;
+    }
+
+    void Signal() {
+        if (signaled_) return;
+        const uint64_t one = 1;
+        if (write(event_, &one, sizeof one) == sizeof one) signaled_ = true;
+    }
+
+    void Drain() {
+        if (!signaled_) return;
+        uint64_t count = 0;
+        if (read(event_, &count, sizeof count) == sizeof count || errno == EAGAIN) signaled_ = false;
+    }
+
+    int epoll_;
+    int event_;
+    int timer_;
+    bool signaled_ = false;
+    int64_t armed_ = 0;  // deadline the timerfd is set to, 0 when disarmed
+    uint64_t nextSeq_ = 1;
+    int nextWatchId_ = 1;
+    UINT_PTR nextTimerId_ = 1;
+    std::deque<Item> queue_;
+    std::map<UINT_PTR, std::shared_ptr<Timer>> timers_;
+    std::unordered_map<int, std::shared_ptr<Watch>> watches_;
+};
+
+// The calling thread's loop. `closed` is set at thread exit before the loop is destroyed,
+// so callbacks destroyed with it cannot create a new one.
+struct LoopSlot {
+    Loop* loop = nullptr;
+    bool closed = false;
+    LoopSlot() = default;
+    LoopSlot(const LoopSlot&) = delete;
+    LoopSlot& operator=(const LoopSlot&) = delete;
+    ~LoopSlot() {
+        closed = true;
+        delete std::exchange(loop, nullptr);
+    }
+};
+
+thread_local LoopSlot tLoop;
+
+// The thread's loop, created on first use; null at thread exit or when it cannot be made.
+Loop* Current() {
+    if (!tLoop.loop && !tLoop.closed) tLoop.loop = Loop::Create();
+    return tLoop.loop;
+}
+
+// The thread's loop if it exists; for calls that have nothing to do without one.
+Loop* Existing() { return tLoop.loop; }
+
+}  // namespace
+
+int WatchFd(int fd, FdHandler onReadable) {
+    if (fd < 0 || !onReadable) return -1;
+    Loop* loop = Current();
+    return loop ? loop->WatchFd(fd, std::move(onReadable)) : -1;
+}
+
+void RearmFd(int id) {
+    if (Loop* loop = Existing()) loop->RearmFd(id);
+}
+
+void UnwatchFd(int id) {
+    if (Loop* loop = Existing()) loop->UnwatchFd(id);
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    Loop* loop = Current();
+    if (!loop) return done();
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        if (done()) return true;
+        loop->Pump();
+        if (done()) return true;
+        const int ms = deadline.RemainingMs();
+        if (ms == 0) return false;
+        loop->Poll(ms);
+    }
+}
+
+void Wake() {
+    if (Loop* loop = Existing()) loop->Wake();
+}
+
+}  // namespace velk::rt
+
+using velk::rt::Current;
+using velk::rt::Existing;
+
+UINT VelkPumpPendingMessages(void) {
+    velk::rt::Loop* loop = Current();
+    return loop ? loop->Pump() : 0;
+}
+
+HRESULT VelkWaitMessage(DWORD timeoutMs) {
+    velk::rt::Loop* loop = Current();
+    if (!loop) return E_UNEXPECTED;
+    const velk::rt::Deadline deadline(timeoutMs);
+    for (;;) {
+        if (loop->Pump() > 0) return S_OK;
+        const int ms = deadline.RemainingMs();
+        if (ms == 0) return S_FALSE;
+        loop->Poll(ms);
+    }
+}
+
+void VelkPostTask(std::function<void()> task) {
+    if (!task) return;
+    if (velk::rt::Loop* loop = Current()) loop->Post(std::move(task));
+}
+
+void VelkPostTask(void (*fn)(void*), void* context) {
+    if (!fn) return;
+    VelkPostTask(std::function<void()>([fn, context] { fn(context); }));
+}
+
+UINT_PTR VelkSetTimer(DWORD intervalMs, std::function<void()> task) {
+    if (!task) return 0;
+    velk::rt::Loop* loop = Current();
+    return loop ? loop->SetTimer(intervalMs, std::move(task)) : 0;
+}
+
+UINT_PTR VelkSetTimer(DWORD intervalMs, void (*fn)(void*), void* context) {
+    if (!fn) return 0;
+    return VelkSetTimer(intervalMs, std::function<void()>([fn, context] { fn(context); }));
+}
+
+BOOL VelkKillTimer(UINT_PTR timerId) {
+    velk::rt::Loop* loop = Existing();
+    return loop && loop->KillTimer(timerId) ? TRUE : FALSE;
+}
+
+int VelkMessageLoopFd(void) {
+    velk::rt::Loop* loop = Current();
+    return loop ? loop->Fd() : -1;
+}

@@ -1,0 +1,143 @@
+// Object base shared by every class: reference counting (not atomic: one thread per
+// object), QueryInterface from the list of exposed interfaces, the dual-interface
+// IDispatch mixin over the member tables, and ISupportErrorInfo.
+#pragma once
+
+#include <new>
+#include <type_traits>
+
+#include "runtime/dispatch.h"
+#include "velk/com.h"
+
+namespace velk::rt {
+
+// Number of live objects built on Object<> in this process (a leak check for tests and hosts).
+long LiveObjectCount();
+void AdjustLiveObjectCount(long delta);
+
+// Implements IDispatch for the dual interface I from its member table. The table is found
+// through an overload `const velk::rt::InterfaceDef& DescribeInterface(const I*)`.
+template <class I>
+class Dual : public I {
+public:
+    using Interface = I;
+
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT index, LCID, ITypeInfo** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return CreateTypeInfo(Table(), out);
+    }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        return DispatchGetIDsOfNames(Table(), names, count, ids);
+    }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excep, UINT* argErr) override {
+        return DispatchInvoke(Table(), static_cast<I*>(this), id, flags, params, result, excep,
+                              argErr);
+    }
+
+    static const InterfaceDef& Table() { return DescribeInterface(static_cast<const I*>(nullptr)); }
+};
+
+template <class T, class = void>
+struct ExposedInterface {
+    using type = T;
+};
+template <class T>
+struct ExposedInterface<T, std::void_t<typename T::Interface>> {
+    using type = typename T::Interface;
+};
+
+// Answers ISupportErrorInfo for the listed interfaces.
+template <class... Is>
+class SupportErrorInfo : public ISupportErrorInfo {
+public:
+    using Interface = ISupportErrorInfo;
+    STDMETHOD(InterfaceSupportsErrorInfo)(REFIID iid) override {
+        return ((iid == IidOf<Is>()) || ...) ? S_OK : S_FALSE;
+    }
+};
+
+// Derived: the final class. Bases: Dual<I>, plain interfaces, SupportErrorInfo<...>, in
+// the order QueryInterface should try them; the first one answers IUnknown.
+template <class Derived, class... Bases>
+class Object : public Bases... {
+public:
+    Object() { AdjustLiveObjectCount(1); }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override {
+        ULONG r = --refs_;
+        if (r == 0) {
+            refs_ = 1;  // guards against re-entrant release during destruction
+            delete static_cast<Derived*>(this);
+        }
+        return r;
+    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!(TryInterface<Bases>(iid, out) || ...)) {
+            return static_cast<Derived*>(this)->QueryExtraInterface(iid, out);
+        }
+        AddRef();
+        return S_OK;
+    }
+
+    // Derived classes may answer more interfaces (for example an aggregate connection point).
+    HRESULT QueryExtraInterface(REFIID, void**) { return E_NOINTERFACE; }
+
+    IUnknown* Unknown() { return Unk<Bases...>(); }
+
+protected:
+    virtual ~Object() { AdjustLiveObjectCount(-1); }
+
+private:
+    template <class B>
+    bool TryInterface(REFIID iid, void** out) {
+        using I = typename ExposedInterface<B>::type;
+        if (!IsInterfaceOrBase<I>(iid)) return false;
+        *out = static_cast<I*>(static_cast<B*>(this));
+        return true;
+    }
+    template <class First, class...>
+    IUnknown* Unk() {
+        using I = typename ExposedInterface<First>::type;
+        return static_cast<I*>(static_cast<First*>(this));
+    }
+
+    ULONG refs_ = 0;
+};
+
+// Creates an object with one reference owned by the result.
+template <class T, class... Args>
+ComPtr<T> MakeObject(Args&&... args) {
+    T* p = new (std::nothrow) T(std::forward<Args>(args)...);
+    return ComPtr<T>(p);
+}
+
+// Class-factory entry for the object map: a new T, answering `iid`.
+template <class T>
+HRESULT CreateInstanceOf(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    auto object = MakeObject<T>();
+    if (!object) return E_OUTOFMEMORY;
+    return object->QueryInterface(iid, out);
+}
+
+// Test seam: makes creation of the class fail with `hr` (S_OK restores it). Consulted by
+// CoCreateInstance and by CreationFailure() in the library's own internal creations.
+void SetCreationFailure(REFCLSID clsid, HRESULT hr);
+// The failure set for the class, or S_OK.
+HRESULT CreationFailure(REFCLSID clsid);
+
+}  // namespace velk::rt

@@ -12,6 +12,21 @@ constexpr std::size_t kMaxNumberContent = 127;
 // as at most 4k characters with its dot, and the first one adds "x." in front.
 constexpr std::size_t MaxOidTextLength(std::size_t n) noexcept { return 4 * n + 2; }
 
+// Decimal text of an arc or address byte; most are below 100.
+template <class Ch>
+Ch* RenderArc(uint32_t v, Ch* out) noexcept {
+    if (v < 10) {
+        *out = static_cast<Ch>(Ch('0') + v);
+        return out + 1;
+    }
+    if (v < 100) {
+        out[0] = static_cast<Ch>(Ch('0') + v / 10);
+        out[1] = static_cast<Ch>(Ch('0') + v % 10);
+        return out + 2;
+    }
+    return RenderUnsigned(v, out);
+}
+
 }  // namespace
 
 bool BerReader::Skip(std::size_t n) noexcept {
@@ -111,11 +126,11 @@ bool BerReader::OidText(std::basic_string<Ch>& out) {
             const uint32_t a1 = sub < 40 ? 0 : sub < 80 ? 1 : 2;
             *w++ = static_cast<Ch>(Ch('0') + static_cast<Ch>(a1));
             *w++ = Ch('.');
-            w = RenderUnsigned(sub - 40 * a1, w);
+            w = RenderArc(sub - 40 * a1, w);
             first = false;
         } else {
             *w++ = Ch('.');
-            w = RenderUnsigned(sub, w);
+            w = RenderArc(sub, w);
         }
         sub = 0;
         open = false;
@@ -138,7 +153,7 @@ bool BerReader::IpAddressText(std::basic_string<Ch>& out) {
     Ch* w = out.data();
     for (std::size_t i = 0; i < 4; ++i) {
         if (i != 0) *w++ = Ch('.');
-        w = RenderUnsigned(i < content->size() ? (*content)[i] : 0u, w);
+        w = RenderArc(i < content->size() ? (*content)[i] : 0u, w);
     }
     out.resize(static_cast<std::size_t>(w - out.data()));
     return true;

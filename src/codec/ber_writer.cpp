@@ -25,28 +25,37 @@ int Base128Groups(uint64_t v) noexcept {
     return v == 0 ? 1 : (static_cast<int>(std::bit_width(v)) + 6) / 7;
 }
 
-// The arc that starts at `pos`, read up to the next dot or the end of the text, where `pos`
-// is left. Plain digits are read directly; any other piece as ReadUnsigned64 reads it.
+// Writes v in base 128 in front of p (the fewest groups, the top bit set on all but the
+// last); returns the new front.
+uint8_t* StoreBase128Backward(uint8_t* p, uint64_t v) noexcept {
+    *--p = static_cast<uint8_t>(v & 0x7F);
+    for (v >>= 7; v != 0; v >>= 7) *--p = static_cast<uint8_t>(0x80 | (v & 0x7F));
+    return p;
+}
+
+constexpr uint64_t kPowersOfTen[19] = {
+    1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u, 1000000000u,
+    10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u,
+    1000000000000000u, 10000000000000000u, 100000000000000000u, 1000000000000000000u};
+
+// Reads, backwards from `end`, the piece that begins after the previous dot (or at `low`).
+// Succeeds when the piece is plain decimal digits, at most 19 (which cannot overflow); an
+// empty piece reads 0. On success `end` is left at the piece's first character.
 template <class Ch>
-uint64_t ReadArc(std::basic_string_view<Ch> text, std::size_t& pos) noexcept {
-    const std::size_t begin = pos;
-    const std::size_t n = text.size();
-    uint64_t value = 0;
-    std::size_t i = begin;
-    // Up to 19 digits cannot overflow.
-    const std::size_t fastEnd = n - begin > 19 ? begin + 19 : n;
-    for (; i < fastEnd; ++i) {
-        const auto digit = static_cast<uint64_t>(text[i]) - static_cast<uint64_t>(Ch('0'));
-        if (digit > 9) break;
-        value = value * 10 + digit;
+bool PlainArcBackward(const Ch* text, std::size_t low, std::size_t& end, uint64_t& value) noexcept {
+    uint64_t v = 0;
+    std::size_t digits = 0;
+    std::size_t i = end;
+    for (; i > low; --i) {
+        const Ch c = text[i - 1];
+        if (c == Ch('.')) break;
+        const uint64_t digit = static_cast<uint64_t>(c) - static_cast<uint64_t>(Ch('0'));
+        if (digit > 9 || digits == 19) return false;
+        v += digit * kPowersOfTen[digits++];
     }
-    if (i == n || text[i] == Ch('.')) {
-        pos = i;
-        return value;
-    }
-    while (i < n && text[i] != Ch('.')) ++i;
-    pos = i;
-    return ReadUnsigned64(text.substr(begin, i - begin));
+    end = i;
+    value = v;
+    return true;
 }
 
 uint64_t SaturatingFirstSubidentifier(uint64_t a1, uint64_t a2) noexcept {
@@ -137,55 +146,64 @@ void BerBuffer::PutOidText(std::basic_string_view<Ch> text) {
         PutByte(0);
         return;
     }
-    // Arcs are read front to back into a stack array, then written back to front with one
-    // reservation. OIDs with more arcs than the array holds take the general path.
-    uint64_t arcs[kMaxFastArcs];
-    std::size_t count = 0;
-    std::size_t pos = 0;
-    for (;;) {
-        if (count == kMaxFastArcs) {
-            PutOidPieces(text);
-            return;
-        }
-        arcs[count++] = ReadArc(text, pos);
-        if (pos == text.size()) break;
-        ++pos;  // the dot
-    }
-    if (count == 1) {
-        arcs[0] = SaturatingFirstSubidentifier(arcs[0], 0);
-    } else {
-        arcs[1] = SaturatingFirstSubidentifier(arcs[0], arcs[1]);
-    }
-    const std::size_t first = count == 1 ? 0 : 1;
-    std::size_t total = 0;
-    for (std::size_t i = first; i < count; ++i) total += static_cast<std::size_t>(Base128Groups(arcs[i]));
-    uint8_t* p = Front(total) + total;
-    for (std::size_t i = count; i-- > first;) {
-        uint64_t v = arcs[i];
-        *--p = static_cast<uint8_t>(v & 0x7F);
-        for (v >>= 7; v != 0; v >>= 7) *--p = static_cast<uint8_t>(0x80 | (v & 0x7F));
-    }
-    PutLength(static_cast<uint32_t>(total));
+    if (!PutPlainOid(text)) PutOidPieces(text);
 }
 
-// The general path, for texts of more than kMaxFastArcs arcs (so they hold a dot): pieces
-// are read from the last to the first, with no bound on their number.
+// The common case in one pass from the back: every piece plain digits (at most 19). Such a
+// text needs at most one content byte per character, plus one, so that much room is made
+// once and the sub-identifiers are stored straight into it. Returns false, having written
+// nothing, when a piece is anything else.
+template <class Ch>
+bool BerBuffer::PutPlainOid(std::basic_string_view<Ch> text) {
+    const Ch* s = text.data();
+    const std::size_t firstDot = text.find(Ch('.'));
+    uint8_t* const stop = Reserve(text.size() + 1);
+    uint8_t* p = stop;
+    std::size_t end = text.size();
+    uint64_t a2 = 0;
+    if (firstDot != text.npos) {
+        for (;;) {
+            uint64_t arc = 0;
+            if (!PlainArcBackward(s, firstDot + 1, end, arc)) return false;
+            if (end == firstDot + 1) {
+                a2 = arc;
+                break;
+            }
+            p = StoreBase128Backward(p, arc);
+            --end;  // the dot
+        }
+        end = firstDot;
+    }
+    uint64_t a1 = 0;
+    if (!PlainArcBackward(s, 0, end, a1)) return false;
+    p = StoreBase128Backward(p, SaturatingFirstSubidentifier(a1, a2));
+    const auto length = static_cast<std::size_t>(stop - p);
+    used_ += length;
+    PutLength(static_cast<uint32_t>(length));
+    return true;
+}
+
+// Any text: pieces are read from the last to the first as ReadUnsigned64 reads them.
 template <class Ch>
 void BerBuffer::PutOidPieces(std::basic_string_view<Ch> text) {
     const std::size_t start = used_;
     const std::size_t firstDot = text.find(Ch('.'));
-    // Arcs a3..an from the last to the first, then a1 and a2 as one sub-identifier.
-    std::size_t end = text.size();
-    for (;;) {
-        std::size_t begin = end;
-        while (begin > firstDot + 1 && text[begin - 1] != Ch('.')) --begin;
-        if (begin == firstDot + 1) break;
-        PutBase128(ReadUnsigned64(text.substr(begin, end - begin)));
-        end = begin - 1;
+    if (firstDot == text.npos) {
+        PutBase128(SaturatingFirstSubidentifier(ReadUnsigned64(text), 0));
+    } else {
+        // Arcs a3..an from the last to the first, then a1 and a2 as one sub-identifier.
+        std::size_t end = text.size();
+        for (;;) {
+            std::size_t begin = end;
+            while (begin > firstDot + 1 && text[begin - 1] != Ch('.')) --begin;
+            if (begin == firstDot + 1) break;
+            PutBase128(ReadUnsigned64(text.substr(begin, end - begin)));
+            end = begin - 1;
+        }
+        const uint64_t a2 = ReadUnsigned64(text.substr(firstDot + 1, end - firstDot - 1));
+        const uint64_t a1 = ReadUnsigned64(text.substr(0, firstDot));
+        PutBase128(SaturatingFirstSubidentifier(a1, a2));
     }
-    const uint64_t a2 = ReadUnsigned64(text.substr(firstDot + 1, end - firstDot - 1));
-    const uint64_t a1 = ReadUnsigned64(text.substr(0, firstDot));
-    PutBase128(SaturatingFirstSubidentifier(a1, a2));
     PutLength(static_cast<uint32_t>(used_ - start));
 }
 

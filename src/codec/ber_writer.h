@@ -84,8 +84,15 @@ private:
     // Moves the write position back by n bytes, growing the block when needed, and returns
     // the new write position; the caller fills the n bytes.
     uint8_t* Front(std::size_t n) {
-        if (capacity_ - used_ < n) Grow(n);
+        Reserve(n);
         used_ += n;
+        return block_.get() + (capacity_ - used_);
+    }
+    // Makes room for n bytes in front of the write position, which stays; returns it. The
+    // caller may store up to n bytes in front of it and then move the write position over
+    // what it stored.
+    uint8_t* Reserve(std::size_t n) {
+        if (capacity_ - used_ < n) Grow(n);
         return block_.get() + (capacity_ - used_);
     }
     void Grow(std::size_t n);
@@ -93,8 +100,9 @@ private:
     template <class Ch>
     void PutOidText(std::basic_string_view<Ch> text);
     template <class Ch>
+    bool PutPlainOid(std::basic_string_view<Ch> text);
+    template <class Ch>
     void PutOidPieces(std::basic_string_view<Ch> text);
-    static constexpr std::size_t kMaxFastArcs = 128;
     template <class Ch>
     void PutIpAddressText(std::basic_string_view<Ch> text);
 

@@ -29,12 +29,18 @@ Scanned Scan(std::basic_string_view<Ch> text) noexcept {
         ++i;
     }
     constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-    for (; i < n && text[i] >= Ch('0') && text[i] <= Ch('9'); ++i) {
+    // Nineteen digits cannot overflow; from the twentieth on, each is checked.
+    std::size_t digits = 0;
+    for (; i < n && text[i] >= Ch('0') && text[i] <= Ch('9'); ++i, ++digits) {
         const auto digit = static_cast<uint64_t>(text[i] - Ch('0'));
-        if (s.magnitude > (kMax - digit) / 10) {
-            s.overflow = true;
-        } else if (!s.overflow) {
+        if (digits < 19) {
             s.magnitude = s.magnitude * 10 + digit;
+        } else if (!s.overflow) {
+            if (s.magnitude > (kMax - digit) / 10) {
+                s.overflow = true;
+            } else {
+                s.magnitude = s.magnitude * 10 + digit;
+            }
         }
     }
     return s;

@@ -32,19 +32,19 @@ constexpr MemberDef kAgentMembers[] = {
     VELK_TL_GET(IAgent, AgentUptime, 45, "Time the agent has been up in hundredths of seconds."),
 };
 
-constexpr InterfaceDef kAgent{"IAgent", &IID_IAgent, "Agent Interface", kAgentMembers,
-                              std::size(kAgentMembers), false, &SnmpLibrary};
+constexpr InterfaceDef kAgent =
+    DualTable("IAgent", IID_IAgent, "Agent Interface", kAgentMembers, &SnmpLibrary);
 
 constexpr MemberDef kAgentEventMembers[] = {
-    VELK_EVENT(Response, DISPID_AgentEvents_Response, "Fires before a response or trap is sent.", ""),
+    VELK_EVENT(Response, DISPID_AgentEvents_Response, "Fires before a response or trap is sent.",
+               ""),
     VELK_EVENT(Request, DISPID_AgentEvents_Request, "Fires when a request is received.", ""),
     VELK_EVENT(Error, DISPID_AgentEvents_Error, kErrorEventHelp, "Number,Description",
                ErrorConstants, BSTR),
 };
 
-constexpr InterfaceDef kAgentEvents{"_IAgentEvents", &DIID__IAgentEvents, "Agent Events",
-                                    kAgentEventMembers, std::size(kAgentEventMembers), true,
-                                    &SnmpLibrary};
+constexpr InterfaceDef kAgentEvents = EventTable("_IAgentEvents", DIID__IAgentEvents,
+                                                 "Agent Events", kAgentEventMembers, &SnmpLibrary);
 
 }  // namespace
 

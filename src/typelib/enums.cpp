@@ -25,7 +25,8 @@ constexpr EnumConstantDef kVariableType[] = {
     {"snmpOpaque", snmpOpaque, "The data type for the variable is a string."},
     {"snmpNSAPAddress", snmpNSAPAddress,
      "The data type for the variable is a string that represents an NSAP Address."},
-    {"snmpUInteger32", snmpUInteger32, "The data type of the variable is a unsigned 32 bit integer."},
+    {"snmpUInteger32", snmpUInteger32,
+     "The data type of the variable is a unsigned 32 bit integer."},
     {"snmpCounter64", snmpCounter64, "The data type of the variable is a unsigned 64 bit integer."},
 };
 
@@ -51,18 +52,14 @@ constexpr EnumConstantDef kAccess[] = {
 };
 
 constexpr EnumConstantDef kStatus[] = {
-    {"snmpMandatory", snmpMandatory, nullptr},
-    {"snmpObsolete", snmpObsolete, nullptr},
-    {"snmpOptional", snmpOptional, nullptr},
-    {"snmpDeprecated", snmpDeprecated, nullptr},
+    {"snmpMandatory", snmpMandatory, nullptr}, {"snmpObsolete", snmpObsolete, nullptr},
+    {"snmpOptional", snmpOptional, nullptr},   {"snmpDeprecated", snmpDeprecated, nullptr},
     {"snmpCurrent", snmpCurrent, nullptr},
 };
 
 constexpr EnumConstantDef kType[] = {
-    {"snmp1", snmp1,
-     "Message was or will be encoded as a version 1 message (use this as a mask)."},
-    {"snmp2", snmp2,
-     "Message was or will be encoded as a version 2 message (use this as a mask)."},
+    {"snmp1", snmp1, "Message was or will be encoded as a version 1 message (use this as a mask)."},
+    {"snmp2", snmp2, "Message was or will be encoded as a version 2 message (use this as a mask)."},
     {"snmpGet1", snmpGet1, "Message was or will be encoded as a GetRequest version 1 message."},
     {"snmpGet2", snmpGet2, "Message was or will be encoded as a GetRequest version 2 message."},
     {"snmpGetNext1", snmpGetNext1,
@@ -183,7 +180,8 @@ constexpr EnumConstantDef kError[] = {
     {"ulNoSecurity", ulNoSecurity, "Secure communications is not available on this machine"},
     {"ulSocks4NoAcceptableMethods", ulSocks4NoAcceptableMethods,
      "The SOCKS5 server will not accept any of the requested methods"},
-    {"ulSocks5ServerFailure", ulSocks5ServerFailure, "The SOCKS5 server reported a general failure"},
+    {"ulSocks5ServerFailure", ulSocks5ServerFailure,
+     "The SOCKS5 server reported a general failure"},
     {"ulSocks5NoRuleSet", ulSocks5NoRuleSet,
      "The SOCKS5 server reported that the connection was not allowed by the ruleset"},
     {"ulSocks5NetworkUnreachable", ulSocks5NetworkUnreachable,
@@ -192,7 +190,8 @@ constexpr EnumConstantDef kError[] = {
      "The SOCKS5 server reported that the host was unreachable"},
     {"ulSocks5ConnectionRefused", ulSocks5ConnectionRefused,
      "The SOCKS5 server reported that the host connection was refused"},
-    {"ulSocks5TTLExpired", ulSocks5TTLExpired, "The SOCKS5 server reported that the TTL has expired"},
+    {"ulSocks5TTLExpired", ulSocks5TTLExpired,
+     "The SOCKS5 server reported that the TTL has expired"},
     {"ulSocks5CommandNotSupported", ulSocks5CommandNotSupported,
      "The SOCKS5 server reported that the command is not supported"},
     {"ulSocks5AddressTypeNotSupported", ulSocks5AddressTypeNotSupported,

@@ -19,15 +19,16 @@ const InterfaceDef* Table() {
 
 const LibraryDef& VelkSnmpLibrary() {
     static const InterfaceDef* const interfaces[] = {
-        Table<ISnmpVariable>(), Table<ISnmpVariables>(), Table<ISnmpTrap>(),
-        Table<ISnmpTraps>(),    Table<ISnmpMib>(),       Table<ISnmpMessage>(),
-        Table<IAgent>(),        Table<IManager>(),       Table<ISnmpTableRow>(),
-        Table<ISnmpTable>(),    Table<IVelkStrings>(),   &AgentEventsInterface(),
+        Table<ISnmpVariable>(),    Table<ISnmpVariables>(), Table<ISnmpTrap>(),
+        Table<ISnmpTraps>(),       Table<ISnmpMib>(),       Table<ISnmpMessage>(),
+        Table<IAgent>(),           Table<IManager>(),       Table<ISnmpTableRow>(),
+        Table<ISnmpTable>(),       Table<IVelkStrings>(),   &AgentEventsInterface(),
         &ManagerEventsInterface(),
     };
     static const EnumDef* const enums[] = {
-        &VariableTypeConstantsEnum(), &VariableExceptionConstantsEnum(), &AccessConstantsEnum(),
-        &StatusConstantsEnum(),       &TypeConstantsEnum(),              &ExceptionConstantsEnum(),
+        &VariableTypeConstantsEnum(), &VariableExceptionConstantsEnum(),
+        &AccessConstantsEnum(),       &StatusConstantsEnum(),
+        &TypeConstantsEnum(),         &ExceptionConstantsEnum(),
         &TrapConstantsEnum(),         &ErrorConstantsEnum(),
     };
     static const ClassDef classes[] = {
@@ -35,18 +36,18 @@ const LibraryDef& VelkSnmpLibrary() {
          "An SNMP variable: a variable binding or the definition of a MIB object.",
          Table<ISnmpVariable>(), nullptr, false},
         {"SnmpVariables", "Velk.SnmpVariables", &CLSID_SnmpVariables,
-         "A collection of SnmpVariable objects with lookups in OID order.",
-         Table<ISnmpVariables>(), nullptr, false},
-        {"SnmpTrap", "Velk.SnmpTrap", &CLSID_SnmpTrap,
-         "The definition of a trap or notification.", Table<ISnmpTrap>(), nullptr, false},
+         "A collection of SnmpVariable objects with lookups in OID order.", Table<ISnmpVariables>(),
+         nullptr, false},
+        {"SnmpTrap", "Velk.SnmpTrap", &CLSID_SnmpTrap, "The definition of a trap or notification.",
+         Table<ISnmpTrap>(), nullptr, false},
         {"SnmpTraps", "Velk.SnmpTraps", &CLSID_SnmpTraps, "A collection of SnmpTrap objects.",
          Table<ISnmpTraps>(), nullptr, false},
         {"SnmpMib", "Velk.SnmpMib", &CLSID_SnmpMib,
          "A MIB store filled by compiling or loading MIB files.", Table<ISnmpMib>(), nullptr,
          false},
         {"SnmpMessage", "Velk.SnmpMessage", &CLSID_SnmpMessage,
-         "An SNMP version 1 or 2c message, encoded to and decoded from BER.",
-         Table<ISnmpMessage>(), nullptr, false},
+         "An SNMP version 1 or 2c message, encoded to and decoded from BER.", Table<ISnmpMessage>(),
+         nullptr, false},
         {"Agent", "Velk.Agent", &CLSID_Agent, "SNMP agent control.", Table<IAgent>(),
          &AgentEventsInterface(), true},
         {"Manager", "Velk.Manager", &CLSID_Manager, "SNMP manager control.", Table<IManager>(),
@@ -55,8 +56,7 @@ const LibraryDef& VelkSnmpLibrary() {
          "One row of a table view: the variables of the row's cells.", Table<ISnmpTableRow>(),
          nullptr, false},
         {"SnmpTable", "Velk.SnmpTable", &CLSID_SnmpTable,
-         "A read-only table view over a variable collection.", Table<ISnmpTable>(), nullptr,
-         false},
+         "A read-only table view over a variable collection.", Table<ISnmpTable>(), nullptr, false},
     };
     static const ClassDef* const classPtrs[] = {
         &classes[0], &classes[1], &classes[2], &classes[3], &classes[4],
@@ -64,12 +64,18 @@ const LibraryDef& VelkSnmpLibrary() {
     };
     static_assert(std::size(classPtrs) == std::size(classes));
     static const LibraryDef library{
-        "VelkSnmp",       "Velk Snmp Controls and Objects (Version 2.0)",
-        "AxUlvaneSNMP.chm", &LIBID_VelkSnmp,
-        1,                0,
-        interfaces,       std::size(interfaces),
-        enums,            std::size(enums),
-        classPtrs,        std::size(classPtrs),
+        "VelkSnmp",
+        "Velk Snmp Controls and Objects (Version 2.0)",
+        "AxUlvaneSNMP.chm",
+        &LIBID_VelkSnmp,
+        1,
+        0,
+        interfaces,
+        std::size(interfaces),
+        enums,
+        std::size(enums),
+        classPtrs,
+        std::size(classPtrs),
     };
     return library;
 }
@@ -83,20 +89,26 @@ const LibraryDef& VelkSockLibrary() {
     static const ClassDef classes[] = {
         {"UdpSocketComponent", "Velk.UdpSocket", &CLSID_UdpSocketComponent,
          "A UDP datagram socket.", Table<IUdpSocket>(), &UdpEventsInterface(), false},
-        {"VelkHostInfo", "Velk.HostInfo", &CLSID_VelkHostInfo,
-         "Information about the local host.", Table<IVelkHostInfo>(), nullptr, false},
+        {"VelkHostInfo", "Velk.HostInfo", &CLSID_VelkHostInfo, "Information about the local host.",
+         Table<IVelkHostInfo>(), nullptr, false},
         {"VelkStrings", "Velk.Strings", &CLSID_VelkStrings, "An ordered list of texts.",
          Table<IVelkStrings>(), nullptr, false},
     };
     static const ClassDef* const classPtrs[] = {&classes[0], &classes[1], &classes[2]};
     static_assert(std::size(classPtrs) == std::size(classes));
     static const LibraryDef library{
-        "VelkSock",      "Velk Socket Components (Version 2.0)",
-        "UlvaneTcp.hlp", &LIBID_VelkSock,
-        1,               0,
-        interfaces,      std::size(interfaces),
-        nullptr,         0,
-        classPtrs,       std::size(classPtrs),
+        "VelkSock",
+        "Velk Socket Components (Version 2.0)",
+        "UlvaneTcp.hlp",
+        &LIBID_VelkSock,
+        1,
+        0,
+        interfaces,
+        std::size(interfaces),
+        nullptr,
+        0,
+        classPtrs,
+        std::size(classPtrs),
     };
     return library;
 }

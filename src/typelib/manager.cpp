@@ -35,8 +35,8 @@ constexpr MemberDef kManagerMembers[] = {
     VELK_TL_OBJECT_PROPERTY(IManager, Mib, 6, "SnmpMib Object containing the MIB."),
 };
 
-constexpr InterfaceDef kManager{"IManager", &IID_IManager, "Manager Interface", kManagerMembers,
-                                std::size(kManagerMembers), false, &SnmpLibrary};
+constexpr InterfaceDef kManager =
+    DualTable("IManager", IID_IManager, "Manager Interface", kManagerMembers, &SnmpLibrary);
 
 constexpr MemberDef kManagerEventMembers[] = {
     VELK_EVENT(Response, DISPID_ManagerEvents_Response,
@@ -47,9 +47,8 @@ constexpr MemberDef kManagerEventMembers[] = {
     VELK_EVENT(Send, DISPID_ManagerEvents_Send, "method Send", ""),
 };
 
-constexpr InterfaceDef kManagerEvents{"_IManagerEvents", &DIID__IManagerEvents, "Manager Events",
-                                      kManagerEventMembers, std::size(kManagerEventMembers), true,
-                                      &SnmpLibrary};
+constexpr InterfaceDef kManagerEvents = EventTable(
+    "_IManagerEvents", DIID__IManagerEvents, "Manager Events", kManagerEventMembers, &SnmpLibrary);
 
 }  // namespace
 

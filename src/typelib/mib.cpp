@@ -7,9 +7,11 @@ namespace {
 
 using velk::rt::InterfaceDef;
 using velk::rt::MemberDef;
+using namespace velk::typelib;
 
 constexpr MemberDef kMibMembers[] = {
-    VELK_TL_GET(ISnmpMib, Modules, 1, "Collection of module names that have been loaded into the object."),
+    VELK_TL_GET(ISnmpMib, Modules, 1,
+                "Collection of module names that have been loaded into the object."),
     VELK_TL_GET(ISnmpMib, Variables, 2, "Collection of SnmpVariable objects."),
     VELK_TL_GET(ISnmpMib, Traps, 3, "Collection of SnmpTrap Objects."),
     VELK_METHOD(ISnmpMib, Load, 10,
@@ -22,12 +24,13 @@ constexpr MemberDef kMibMembers[] = {
     VELK_METHOD(ISnmpMib, Compile, 12,
                 "Loads standard MIB modules and adds their objects to the appropriate collections.",
                 "Filenames"),
-    VELK_METHOD(ISnmpMib, RemoveTable, 91, "Removes all OIDs dependent on the specified OID", "Oid"),
+    VELK_METHOD(ISnmpMib, RemoveTable, 91, "Removes all OIDs dependent on the specified OID",
+                "Oid"),
     VELK_METHOD(ISnmpMib, Clear, 92, "Removes all variables and traps that have been loaded", ""),
 };
 
-constexpr InterfaceDef kMib{"ISnmpMib", &IID_ISnmpMib, "SnmpMib Interface", kMibMembers,
-                            std::size(kMibMembers), false, &velk::typelib::SnmpLibrary};
+constexpr InterfaceDef kMib =
+    DualTable("ISnmpMib", IID_ISnmpMib, "SnmpMib Interface", kMibMembers, &SnmpLibrary);
 
 }  // namespace
 

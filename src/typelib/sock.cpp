@@ -11,8 +11,9 @@ using velk::rt::MemberDef;
 using namespace velk::typelib;
 
 constexpr MemberDef kSocketMembers[] = {
-    VELK_TL_PROPERTY(IUdpSocket, BlockingTimeout, 1,
-                     "Milliseconds that blocking operations may wait; 0 makes them return at once."),
+    VELK_TL_PROPERTY(
+        IUdpSocket, BlockingTimeout, 1,
+        "Milliseconds that blocking operations may wait; 0 makes them return at once."),
     VELK_METHOD(IUdpSocket, OpenSocket, 2, "Binds the UDP socket to a local port and address.",
                 "LocalPort=0,LocalAddress=\"\""),
     VELK_METHOD(IUdpSocket, CloseSocket, 3, "Closes the UDP socket.", ""),
@@ -29,8 +30,8 @@ constexpr MemberDef kSocketMembers[] = {
     VELK_METHOD(IUdpSocket, TraceSocket, 10, kTraceHelp, kTraceParams),
 };
 
-constexpr InterfaceDef kSocket{"IUdpSocket", &IID_IUdpSocket, "UdpSocket Interface",
-                               kSocketMembers, std::size(kSocketMembers), false, &SockLibrary};
+constexpr InterfaceDef kSocket =
+    DualTable("IUdpSocket", IID_IUdpSocket, "UdpSocket Interface", kSocketMembers, &SockLibrary);
 
 constexpr MemberDef kUdpEventMembers[] = {
     VELK_EVENT(SocketError, DISPID_UdpEvents_SocketError, "Fires when a socket error occurs.",
@@ -41,18 +42,16 @@ constexpr MemberDef kUdpEventMembers[] = {
                "Fires when a datagram has been sent.", ""),
 };
 
-constexpr InterfaceDef kUdpEvents{"_IUdpEvents", &DIID__IUdpEvents, "UdpSocket Events",
-                                  kUdpEventMembers, std::size(kUdpEventMembers), true,
-                                  &SockLibrary};
+constexpr InterfaceDef kUdpEvents =
+    EventTable("_IUdpEvents", DIID__IUdpEvents, "UdpSocket Events", kUdpEventMembers, &SockLibrary);
 
 constexpr MemberDef kHostInfoMembers[] = {
     VELK_TL_GET(IVelkHostInfo, HostName, 1, "Name of the local host."),
     VELK_TL_GET(IVelkHostInfo, Addresses, 2, "Local IPv4 addresses in dotted decimal."),
 };
 
-constexpr InterfaceDef kHostInfo{"IVelkHostInfo", &IID_IVelkHostInfo, "HostInfo Interface",
-                                 kHostInfoMembers, std::size(kHostInfoMembers), false,
-                                 &SockLibrary};
+constexpr InterfaceDef kHostInfo = DualTable("IVelkHostInfo", IID_IVelkHostInfo,
+                                             "HostInfo Interface", kHostInfoMembers, &SockLibrary);
 
 }  // namespace
 

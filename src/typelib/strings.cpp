@@ -8,10 +8,11 @@ namespace {
 
 using velk::rt::InterfaceDef;
 using velk::rt::MemberDef;
-using velk::typelib::SnmpLibrary;
+using namespace velk::typelib;
 
 constexpr const char* kItemHelp = "The text at a 1-based position.";
-constexpr const char* kDelimiterHelp = "Separator used by Add to split a text and by All to join the texts.";
+constexpr const char* kDelimiterHelp =
+    "Separator used by Add to split a text and by All to join the texts.";
 
 constexpr MemberDef kStringsMembers[] = {
     VELK_PROPGET(IVelkStrings, Item, DISPID_VALUE, kItemHelp, "Index,pVal"),
@@ -26,13 +27,14 @@ constexpr MemberDef kStringsMembers[] = {
     VELK_METHOD(IVelkStrings, Clear, 5, "Removes all texts from the collection.", ""),
     VELK_METHOD_R(IVelkStrings, Remove, 6, "Removes the text at a 1-based position and returns it.",
                   "Index,pVal"),
-    VELK_METHOD(IVelkStrings, Add, 7,
-                "Adds a text at a 1-based position (0 appends), split at the Delimiter when one is set.",
-                "Text,Position=0"),
+    VELK_METHOD(
+        IVelkStrings, Add, 7,
+        "Adds a text at a 1-based position (0 appends), split at the Delimiter when one is set.",
+        "Text,Position=0"),
 };
 
-constexpr InterfaceDef kStrings{"IVelkStrings", &IID_IVelkStrings, "VelkStrings Interface",
-                                kStringsMembers, std::size(kStringsMembers), false, &SnmpLibrary};
+constexpr InterfaceDef kStrings = DualTable("IVelkStrings", IID_IVelkStrings,
+                                            "VelkStrings Interface", kStringsMembers, &SnmpLibrary);
 
 }  // namespace
 

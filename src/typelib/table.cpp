@@ -7,6 +7,7 @@ namespace {
 
 using velk::rt::InterfaceDef;
 using velk::rt::MemberDef;
+using namespace velk::typelib;
 
 constexpr MemberDef kRowMembers[] = {
     VELK_TL_GET(ISnmpTableRow, RowIndex, 2, "The Row OID"),
@@ -19,9 +20,8 @@ constexpr MemberDef kRowMembers[] = {
                   "Index,pVal"),
 };
 
-constexpr InterfaceDef kRow{"ISnmpTableRow", &IID_ISnmpTableRow, "SnmpTableRow Interface",
-                            kRowMembers, std::size(kRowMembers), false,
-                            &velk::typelib::SnmpLibrary};
+constexpr InterfaceDef kRow = DualTable("ISnmpTableRow", IID_ISnmpTableRow,
+                                        "SnmpTableRow Interface", kRowMembers, &SnmpLibrary);
 
 constexpr MemberDef kTableMembers[] = {
     VELK_TL_GET(ISnmpTable, TableOID, 4, "The OID corresponding to this table."),
@@ -35,8 +35,8 @@ constexpr MemberDef kTableMembers[] = {
                   "Index,pVal"),
 };
 
-constexpr InterfaceDef kTable{"ISnmpTable", &IID_ISnmpTable, "SnmpTable Interface", kTableMembers,
-                              std::size(kTableMembers), false, &velk::typelib::SnmpLibrary};
+constexpr InterfaceDef kTable =
+    DualTable("ISnmpTable", IID_ISnmpTable, "SnmpTable Interface", kTableMembers, &SnmpLibrary);
 
 }  // namespace
 

@@ -49,6 +49,20 @@ namespace velk::typelib {
 const rt::LibraryDef* SnmpLibrary();
 const rt::LibraryDef* SockLibrary();
 
+// The table of a dual interface, or of an event dispinterface.
+template <size_t N>
+constexpr rt::InterfaceDef DualTable(const char* name, const IID& iid, const char* help,
+                                     const rt::MemberDef (&members)[N],
+                                     const rt::LibraryDef* (*library)()) {
+    return {name, &iid, help, members, N, false, library};
+}
+template <size_t N>
+constexpr rt::InterfaceDef EventTable(const char* name, const IID& iid, const char* help,
+                                      const rt::MemberDef (&members)[N],
+                                      const rt::LibraryDef* (*library)()) {
+    return {name, &iid, help, members, N, true, library};
+}
+
 // A table entry marked hidden and restricted (the _NewEnum members).
 constexpr rt::MemberDef Hidden(rt::MemberDef m) {
     m.flags = rt::kMemberHidden;
@@ -61,7 +75,7 @@ constexpr rt::MemberDef Hidden(rt::MemberDef m) {
 #define VELK_TL_PROPERTY(I, Name, Id, Help) \
     VELK_PROPGET(I, Name, Id, Help, "pVal"), VELK_PROPPUT(I, Name, Id, Help, "newVal")
 // An object property the host may replace: get, put and putref.
-#define VELK_TL_OBJECT_PROPERTY(I, Name, Id, Help)                                     \
+#define VELK_TL_OBJECT_PROPERTY(I, Name, Id, Help)                                      \
     VELK_PROPGET(I, Name, Id, Help, "pVal"), VELK_PROPPUT(I, Name, Id, Help, "newVal"), \
         VELK_PROPPUTREF(I, Name, Id, Help, "newVal")
 // A read-only property.

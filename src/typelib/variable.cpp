@@ -7,16 +7,19 @@ namespace {
 
 using velk::rt::InterfaceDef;
 using velk::rt::MemberDef;
+using namespace velk::typelib;
 
 constexpr MemberDef kVariableMembers[] = {
-    VELK_TL_PROPERTY(ISnmpVariable, Access, 1,
-                     "Access privileges for the variable. Only used when part of an SnmpMib Object."),
+    VELK_TL_PROPERTY(
+        ISnmpVariable, Access, 1,
+        "Access privileges for the variable. Only used when part of an SnmpMib Object."),
     VELK_TL_PROPERTY(ISnmpVariable, Exception, 2,
                      "VariableExceptionConstants Set to flag an exception. Version 2 only."),
     VELK_TL_PROPERTY(ISnmpVariable, Description, 3,
                      "Human readable description that explains the meaning of the variable. Only "
                      "used when part of a SnmpMib Object."),
-    VELK_TL_PROPERTY(ISnmpVariable, Oid, 4, "Object identifier (OID) that represents the variable."),
+    VELK_TL_PROPERTY(ISnmpVariable, Oid, 4,
+                     "Object identifier (OID) that represents the variable."),
     VELK_TL_PROPERTY(ISnmpVariable, Name, 5,
                      "Human readable identifier that represents the variable. Only used when part "
                      "of a SnmpMib Object."),
@@ -32,13 +35,13 @@ constexpr MemberDef kVariableMembers[] = {
     VELK_TL_PROPERTY(ISnmpVariable, ValueEx, 10, "property ValueEx"),
     VELK_TL_PROPERTY(ISnmpVariable, Reference, 12, "Reference to another document."),
     VELK_TL_GET(ISnmpVariable, Index, 13, "Index for this table"),
-    VELK_TL_GET(ISnmpVariable, ValueName, 14, "Human readable name of an enumerate type Value Property"),
+    VELK_TL_GET(ISnmpVariable, ValueName, 14,
+                "Human readable name of an enumerate type Value Property"),
     VELK_TL_PROPERTY(ISnmpVariable, BaseSyntax, 15, "The syntax as defined in the mib."),
 };
 
-constexpr InterfaceDef kVariable{
-    "ISnmpVariable", &IID_ISnmpVariable, "SnmpVariable Interface", kVariableMembers,
-    std::size(kVariableMembers), false, &velk::typelib::SnmpLibrary};
+constexpr InterfaceDef kVariable = DualTable(
+    "ISnmpVariable", IID_ISnmpVariable, "SnmpVariable Interface", kVariableMembers, &SnmpLibrary);
 
 constexpr const char* kGetNextHelp = "Gets the next item in Lexigraphical order.";
 
@@ -58,12 +61,13 @@ constexpr MemberDef kVariablesMembers[] = {
     VELK_METHOD_R(ISnmpVariables, GetTableRow, 8, "Gets the row after this OID", "Oid,pVal"),
     VELK_METHOD_R(ISnmpVariables, GetTable, 7, "Gets the table after this OID", "Oid,pVal"),
     VELK_METHOD_R(ISnmpVariables, GetIndex, 9, "Gets the numerical index of this ", "Oid,pVal"),
-    VELK_TL_PROPERTY(ISnmpVariables, Sorted, 89, "Decides whether the Variables are sorted or not."),
+    VELK_TL_PROPERTY(ISnmpVariables, Sorted, 89,
+                     "Decides whether the Variables are sorted or not."),
 };
 
-constexpr InterfaceDef kVariables{
-    "ISnmpVariables", &IID_ISnmpVariables, "SnmpVariables Interface", kVariablesMembers,
-    std::size(kVariablesMembers), false, &velk::typelib::SnmpLibrary};
+constexpr InterfaceDef kVariables =
+    DualTable("ISnmpVariables", IID_ISnmpVariables, "SnmpVariables Interface", kVariablesMembers,
+              &SnmpLibrary);
 
 }  // namespace
 

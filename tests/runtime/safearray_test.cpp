@@ -66,7 +66,9 @@ TEST(SafeArray, BoundsAreCheckedInEveryDimension) {
         LONG at[2] = {c.i, c.j};
         LONG value = -1;
         EXPECT_EQ(SafeArrayGetElement(psa, at, &value), c.hr) << c.i << "," << c.j;
-        if (SUCCEEDED(c.hr)) EXPECT_EQ(value, c.j * 10 + c.i);
+        if (SUCCEEDED(c.hr)) {
+            EXPECT_EQ(value, c.j * 10 + c.i);
+        }
         EXPECT_EQ(SafeArrayPutElement(psa, at, &value), c.hr);
     }
     EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
@@ -114,7 +116,7 @@ TEST(SafeArray, RedimKeepsDataAndReleasesRemovedElements) {
     ASSERT_EQ(SafeArrayGetElement(psa, &zero, &first), S_OK);
     EXPECT_EQ(velk::Bstr::Adopt(first).View(), u"a");
 
-    SAFEARRAYBOUND huge{0xFFFFFFFFu, 0};
+    SAFEARRAYBOUND huge{0xFFFFFFFFu, -0x7FFFFFFF};
     EXPECT_EQ(SafeArrayRedim(psa, &huge), E_OUTOFMEMORY);
     SafeArrayGetUBound(psa, 1, &ub);
     EXPECT_EQ(ub, 0);
@@ -152,7 +154,7 @@ TEST(SafeArray, CopyIsDeep) {
 TEST(SafeArray, OversizedOrUnrepresentableShapesAreRefused) {
     SAFEARRAYBOUND cube[3] = {{0x10000, 0}, {0x10000, 0}, {0x10000, 0}};
     EXPECT_EQ(SafeArrayCreate(VT_VARIANT, 3, cube), nullptr);
-    EXPECT_EQ(SafeArrayCreateVector(VT_R8, 0, 0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(SafeArrayCreateVector(VT_R8, -0x7FFFFFFF, 0xFFFFFFFFu), nullptr);
     EXPECT_EQ(SafeArrayCreateVector(VT_UI1, 0x7FFFFFFF, 2), nullptr);  // upper bound beyond LONG
     EXPECT_EQ(SafeArrayCreate(VT_UI1, 0, cube), nullptr);
     EXPECT_EQ(SafeArrayCreate(VT_UI1, 1, nullptr), nullptr);

@@ -1,5 +1,7 @@
 // Consistency of the type-library tables with the C++ interfaces they bind, and the fixed
 // facts hosts rely on (DISPIDs, enumeration values, class identities).
+#include "typelib/typelib.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,8 +11,6 @@
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include "typelib/typelib.h"
 
 namespace {
 
@@ -55,10 +55,14 @@ const MemberDef* Find(const InterfaceDef& itf, const char* name, MemberKind kind
 
 const char* KindName(MemberKind k) {
     switch (k) {
-        case MemberKind::Method: return "method";
-        case MemberKind::PropGet: return "get";
-        case MemberKind::PropPut: return "put";
-        case MemberKind::PropPutRef: return "putref";
+        case MemberKind::Method:
+            return "method";
+        case MemberKind::PropGet:
+            return "get";
+        case MemberKind::PropPut:
+            return "put";
+        case MemberKind::PropPutRef:
+            return "putref";
     }
     return "?";
 }
@@ -130,10 +134,12 @@ TEST(TypeLibTables, ParameterNamesMatchTheBoundSignature) {
         for (size_t i = 0; i < itf->count; ++i) {
             const MemberDef& m = itf->members[i];
             auto params = ParseParams(m.params);
-            EXPECT_EQ(params.size(), m.binding.count) << Where(*itf, m) << " params \"" << m.params << "\"";
+            EXPECT_EQ(params.size(), m.binding.count)
+                << Where(*itf, m) << " params \"" << m.params << "\"";
             std::set<std::string> names;
             for (const ParamSpec& p : params) {
-                EXPECT_TRUE(IsIdentifier(p.name)) << Where(*itf, m) << " bad name '" << p.name << "'";
+                EXPECT_TRUE(IsIdentifier(p.name))
+                    << Where(*itf, m) << " bad name '" << p.name << "'";
                 EXPECT_TRUE(names.insert(p.name).second) << Where(*itf, m) << " repeats " << p.name;
             }
         }
@@ -258,7 +264,8 @@ TEST(TypeLibTables, OptionalParametersAreTrailingAndTyped) {
 // Enumeration and interface names in signatures refer to types of the libraries.
 TEST(TypeLibTables, TypeNamesReferToDeclaredTypes) {
     std::set<std::string> enums;
-    for (size_t i = 0; i < VelkSnmpLibrary().enumCount; ++i) enums.insert(VelkSnmpLibrary().enums[i]->name);
+    for (size_t i = 0; i < VelkSnmpLibrary().enumCount; ++i)
+        enums.insert(VelkSnmpLibrary().enums[i]->name);
     std::map<std::string, const IID*> interfaces;
     for (const InterfaceDef* itf : AllInterfaces()) interfaces[itf->name] = itf->iid;
 
@@ -272,7 +279,8 @@ TEST(TypeLibTables, TypeNamesReferToDeclaredTypes) {
                     EXPECT_TRUE(enums.count(p.typeName)) << Where(*itf, m) << " " << p.typeName;
                 } else if (vt == VT_DISPATCH) {
                     ASSERT_NE(p.typeName, nullptr) << Where(*itf, m);
-                    ASSERT_TRUE(interfaces.count(p.typeName)) << Where(*itf, m) << " " << p.typeName;
+                    ASSERT_TRUE(interfaces.count(p.typeName))
+                        << Where(*itf, m) << " " << p.typeName;
                     ASSERT_NE(p.iid, nullptr) << Where(*itf, m);
                     EXPECT_TRUE(*p.iid == *interfaces[p.typeName]) << Where(*itf, m);
                 }
@@ -316,7 +324,8 @@ TEST(TypeLibTables, EnumerationTypedMembersCarryTheEnumerationName) {
 // Collections: Count is DISPID 1, Item the default member, _NewEnum hidden at -4 returning
 // an IUnknown; nothing else is hidden.
 TEST(TypeLibTables, CollectionsShareOneShape) {
-    for (const char* name : {"ISnmpVariables", "ISnmpTraps", "ISnmpTable", "ISnmpTableRow", "IVelkStrings"}) {
+    for (const char* name :
+         {"ISnmpVariables", "ISnmpTraps", "ISnmpTable", "ISnmpTableRow", "IVelkStrings"}) {
         const InterfaceDef& itf = Interface(name);
         const MemberDef* count = Find(itf, "Count", MemberKind::PropGet);
         ASSERT_NE(count, nullptr) << name;
@@ -351,15 +360,18 @@ TEST(TypeLibTables, KnownMembersKeepTheirPlaceDispidAndHelp) {
     } cases[] = {
         {"ISnmpVariable", 18, "Syntax", MemberKind::PropGet, 11, nullptr, "pVal"},
         {"ISnmpVariable", 20, "ValueEx", MemberKind::PropGet, 10, "property ValueEx", "pVal"},
-        {"ISnmpVariable", 26, "BaseSyntax", MemberKind::PropGet, 15, "The syntax as defined in the mib.", "pVal"},
+        {"ISnmpVariable", 26, "BaseSyntax", MemberKind::PropGet, 15,
+         "The syntax as defined in the mib.", "pVal"},
         {"ISnmpVariables", 7, "GetOIDFromName", MemberKind::Method, 6,
          "Gets the next item in Lexigraphical order.", "Name,Oid"},
-        {"ISnmpVariables", 10, "GetIndex", MemberKind::Method, 9, "Gets the numerical index of this ", "Oid,pVal"},
+        {"ISnmpVariables", 10, "GetIndex", MemberKind::Method, 9,
+         "Gets the numerical index of this ", "Oid,pVal"},
         {"ISnmpVariables", 12, "Sorted", MemberKind::PropPut, 89,
          "Decides whether the Variables are sorted or not.", "newVal"},
         {"ISnmpTrap", 9, "Status", MemberKind::PropGet, 7,
          "Current status of the trap. Only used when part of a SnmpMib Object.", "pVal"},
-        {"ISnmpTraps", 4, "Remove", MemberKind::Method, 91, "Removes a Trap from the Collection", "Index"},
+        {"ISnmpTraps", 4, "Remove", MemberKind::Method, 91, "Removes a Trap from the Collection",
+         "Index"},
         {"ISnmpMib", 4, "Name", MemberKind::PropGet, 4,
          "Given an OID this property will return a human readable name.", "Oid,pVal"},
         {"ISnmpMessage", 23, "Decode", MemberKind::Method, 30,
@@ -375,14 +387,18 @@ TEST(TypeLibTables, KnownMembersKeepTheirPlaceDispidAndHelp) {
         {"IManager", 20, "Trace", MemberKind::Method, 35,
          "Store communication data for monitoring or debugging purposes.",
          "Result?,Send=0,Receive=0,SendPrompt=\"\",ReceivePrompt=\"\""},
-        {"IManager", 23, "Mib", MemberKind::PropPutRef, 6, "SnmpMib Object containing the MIB.", "newVal"},
-        {"ISnmpTable", 0, "TableOID", MemberKind::PropGet, 4, "The OID corresponding to this table.", "pVal"},
+        {"IManager", 23, "Mib", MemberKind::PropPutRef, 6, "SnmpMib Object containing the MIB.",
+         "newVal"},
+        {"ISnmpTable", 0, "TableOID", MemberKind::PropGet, 4,
+         "The OID corresponding to this table.", "pVal"},
         {"ISnmpTableRow", 0, "RowIndex", MemberKind::PropGet, 2, "The Row OID", "pVal"},
         {"_IManagerEvents", 3, "Send", MemberKind::Method, 4, "method Send", ""},
-        {"_IAgentEvents", 0, "Response", MemberKind::Method, 1, "Fires before a response or trap is sent.", ""},
-        {"_IUdpEvents", 0, "SocketError", MemberKind::Method, 1, "Fires when a socket error occurs.",
-         "Number,Description"},
-        {"IVelkHostInfo", 1, "Addresses", MemberKind::PropGet, 2, "Local IPv4 addresses in dotted decimal.", "pVal"},
+        {"_IAgentEvents", 0, "Response", MemberKind::Method, 1,
+         "Fires before a response or trap is sent.", ""},
+        {"_IUdpEvents", 0, "SocketError", MemberKind::Method, 1,
+         "Fires when a socket error occurs.", "Number,Description"},
+        {"IVelkHostInfo", 1, "Addresses", MemberKind::PropGet, 2,
+         "Local IPv4 addresses in dotted decimal.", "pVal"},
     };
     for (const Case& c : cases) {
         const InterfaceDef& itf = Interface(c.itf);
@@ -403,10 +419,10 @@ TEST(TypeLibTables, KnownMembersKeepTheirPlaceDispidAndHelp) {
 TEST(TypeLibTables, MemberCountsOfEveryInterface) {
     // Vtable members after IDispatch: each get, put and putref counts once.
     std::pair<const char*, size_t> counts[] = {
-        {"ISnmpVariable", 28}, {"ISnmpVariables", 13}, {"ISnmpTrap", 13}, {"ISnmpTraps", 6},
-        {"ISnmpMib", 9},       {"ISnmpMessage", 28},   {"IAgent", 26},    {"IManager", 24},
-        {"ISnmpTableRow", 5},  {"ISnmpTable", 6},      {"IVelkStrings", 11}, {"_IAgentEvents", 3},
-        {"_IManagerEvents", 4}, {"IUdpSocket", 11},    {"_IUdpEvents", 3}, {"IVelkHostInfo", 2},
+        {"ISnmpVariable", 28},  {"ISnmpVariables", 13}, {"ISnmpTrap", 13},    {"ISnmpTraps", 6},
+        {"ISnmpMib", 9},        {"ISnmpMessage", 28},   {"IAgent", 26},       {"IManager", 24},
+        {"ISnmpTableRow", 5},   {"ISnmpTable", 6},      {"IVelkStrings", 11}, {"_IAgentEvents", 3},
+        {"_IManagerEvents", 4}, {"IUdpSocket", 11},     {"_IUdpEvents", 3},   {"IVelkHostInfo", 2},
     };
     for (auto [name, n] : counts) EXPECT_EQ(Interface(name).count, n) << name;
     EXPECT_EQ(AllInterfaces().size(), std::size(counts));
@@ -418,21 +434,33 @@ TEST(TypeLibTables, DualInterfacesResolveToTheLibraryTables) {
         const IID* iid;
         const LibraryDef* library;
     } cases[] = {
-        {&DescribeInterface(static_cast<const ISnmpVariable*>(nullptr)), &IID_ISnmpVariable, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpVariables*>(nullptr)), &IID_ISnmpVariables, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTrap*>(nullptr)), &IID_ISnmpTrap, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTraps*>(nullptr)), &IID_ISnmpTraps, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpMib*>(nullptr)), &IID_ISnmpMib, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpMessage*>(nullptr)), &IID_ISnmpMessage, &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpVariable*>(nullptr)), &IID_ISnmpVariable,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpVariables*>(nullptr)), &IID_ISnmpVariables,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpTrap*>(nullptr)), &IID_ISnmpTrap,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpTraps*>(nullptr)), &IID_ISnmpTraps,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpMib*>(nullptr)), &IID_ISnmpMib,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpMessage*>(nullptr)), &IID_ISnmpMessage,
+         &VelkSnmpLibrary()},
         {&DescribeInterface(static_cast<const IAgent*>(nullptr)), &IID_IAgent, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IManager*>(nullptr)), &IID_IManager, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTableRow*>(nullptr)), &IID_ISnmpTableRow, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTable*>(nullptr)), &IID_ISnmpTable, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IVelkStrings*>(nullptr)), &IID_IVelkStrings, &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const IManager*>(nullptr)), &IID_IManager,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpTableRow*>(nullptr)), &IID_ISnmpTableRow,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const ISnmpTable*>(nullptr)), &IID_ISnmpTable,
+         &VelkSnmpLibrary()},
+        {&DescribeInterface(static_cast<const IVelkStrings*>(nullptr)), &IID_IVelkStrings,
+         &VelkSnmpLibrary()},
         {&AgentEventsInterface(), &DIID__IAgentEvents, &VelkSnmpLibrary()},
         {&ManagerEventsInterface(), &DIID__IManagerEvents, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IUdpSocket*>(nullptr)), &IID_IUdpSocket, &VelkSockLibrary()},
-        {&DescribeInterface(static_cast<const IVelkHostInfo*>(nullptr)), &IID_IVelkHostInfo, &VelkSockLibrary()},
+        {&DescribeInterface(static_cast<const IUdpSocket*>(nullptr)), &IID_IUdpSocket,
+         &VelkSockLibrary()},
+        {&DescribeInterface(static_cast<const IVelkHostInfo*>(nullptr)), &IID_IVelkHostInfo,
+         &VelkSockLibrary()},
         {&UdpEventsInterface(), &DIID__IUdpEvents, &VelkSockLibrary()},
     };
     for (const Case& c : cases) {
@@ -440,7 +468,8 @@ TEST(TypeLibTables, DualInterfacesResolveToTheLibraryTables) {
         ASSERT_NE(c.described->library, nullptr) << c.described->name;
         EXPECT_EQ(c.described->library(), c.library) << c.described->name;
         bool listed = false;
-        for (size_t i = 0; i < c.library->interfaceCount; ++i) listed |= c.library->interfaces[i] == c.described;
+        for (size_t i = 0; i < c.library->interfaceCount; ++i)
+            listed |= c.library->interfaces[i] == c.described;
         EXPECT_TRUE(listed) << c.described->name;
     }
 }
@@ -453,10 +482,12 @@ TEST(TypeLibTables, RuntimeResolvesEveryParameterList) {
             const velk::rt::ResolvedMember& r = velk::rt::Resolve(*itf, i);
             auto params = ParseParams(m.params);
             ASSERT_EQ(params.size(), m.binding.count) << Where(*itf, m);
-            EXPECT_EQ(r.dispatchParams, m.binding.count - (m.binding.retval ? 1u : 0u)) << Where(*itf, m);
+            EXPECT_EQ(r.dispatchParams, m.binding.count - (m.binding.retval ? 1u : 0u))
+                << Where(*itf, m);
             for (size_t k = 0; k < params.size(); ++k) {
                 EXPECT_EQ(params[k].name, r.params[k].name) << Where(*itf, m);
-                EXPECT_EQ(params[k].optional, (r.params[k].flags & PARAMFLAG_FOPT) != 0) << Where(*itf, m);
+                EXPECT_EQ(params[k].optional, (r.params[k].flags & PARAMFLAG_FOPT) != 0)
+                    << Where(*itf, m);
                 bool retval = m.binding.retval && k + 1 == params.size();
                 EXPECT_EQ(retval, (r.params[k].flags & PARAMFLAG_FRETVAL) != 0) << Where(*itf, m);
             }
@@ -476,7 +507,8 @@ TEST(TypeLibEnums, CountsNamesAndOrder) {
         bool constantsHaveHelp;
     } cases[] = {
         {&VariableTypeConstantsEnum(), velk::kEnumName<VariableTypeConstants>, 12, true, true},
-        {&VariableExceptionConstantsEnum(), velk::kEnumName<VariableExceptionConstants>, 4, true, true},
+        {&VariableExceptionConstantsEnum(), velk::kEnumName<VariableExceptionConstants>, 4, true,
+         true},
         {&AccessConstantsEnum(), velk::kEnumName<AccessConstants>, 7, true, false},
         {&StatusConstantsEnum(), velk::kEnumName<StatusConstants>, 5, true, false},
         {&TypeConstantsEnum(), velk::kEnumName<TypeConstants>, 14, false, true},
@@ -503,7 +535,8 @@ TEST(TypeLibEnums, CountsNamesAndOrder) {
     // Error numbers stand in ascending order.
     const EnumDef& errors = ErrorConstantsEnum();
     for (size_t i = 1; i < errors.count; ++i)
-        EXPECT_LT(errors.constants[i - 1].value, errors.constants[i].value) << errors.constants[i].name;
+        EXPECT_LT(errors.constants[i - 1].value, errors.constants[i].value)
+            << errors.constants[i].name;
 }
 
 TEST(TypeLibEnums, KnownValuesAndHelp) {
@@ -518,15 +551,21 @@ TEST(TypeLibEnums, KnownValuesAndHelp) {
         {&VariableExceptionConstantsEnum(), "snmpNoSuchObject", 1,
          "The variable did not have an Object identifier prefix  that exactly matched a accessible "
          "variables prefix on the agent."},
-        {&TypeConstantsEnum(), "snmp1", 32, "Message was or will be encoded as a version 1 message (use this as a mask)."},
-        {&TypeConstantsEnum(), "snmpTrap2", 71, "Message was or will be encoded as a Trap version 2 message."},
-        {&TypeConstantsEnum(), "snmpGetBulk2", 69, "Message was or will be encoded as a GetBulkRequest version 2 message."},
+        {&TypeConstantsEnum(), "snmp1", 32,
+         "Message was or will be encoded as a version 1 message (use this as a mask)."},
+        {&TypeConstantsEnum(), "snmpTrap2", 71,
+         "Message was or will be encoded as a Trap version 2 message."},
+        {&TypeConstantsEnum(), "snmpGetBulk2", 69,
+         "Message was or will be encoded as a GetBulkRequest version 2 message."},
         {&ExceptionConstantsEnum(), "snmpIncosistentValue", 12,
-         "The value can not be set to the variable under the current circumstances. Possibly could be "
+         "The value can not be set to the variable under the current circumstances. Possibly could "
+         "be "
          "set under other circumstances."},
-        {&TrapConstantsEnum(), "snmpEnterpriseSpecific", 6, "SpecificTrap Property contains information on the trap."},
+        {&TrapConstantsEnum(), "snmpEnterpriseSpecific", 6,
+         "SpecificTrap Property contains information on the trap."},
         {&ErrorConstantsEnum(), "ulInvalidParam1", 12001, "Parameter #1 is invalid"},
-        {&ErrorConstantsEnum(), "ulFormatError", 12015, "The server was unable to interpret the query"},
+        {&ErrorConstantsEnum(), "ulFormatError", 12015,
+         "The server was unable to interpret the query"},
         {&ErrorConstantsEnum(), "ulBlocked", 12011, "User thread is blocking in another method"},
         {&ErrorConstantsEnum(), "ulTimeout", 10060, "Timeout occurred for requested operation"},
         {&ErrorConstantsEnum(), "ulAbort", 11103, "Blocking operation cancelled by user"},
@@ -558,7 +597,8 @@ TEST(TypeLibClasses, IdentitiesAreUniqueAndComplete) {
         bool control;
     } cases[] = {
         {"SnmpVariable", "Velk.SnmpVariable", &CLSID_SnmpVariable, "ISnmpVariable", nullptr, false},
-        {"SnmpVariables", "Velk.SnmpVariables", &CLSID_SnmpVariables, "ISnmpVariables", nullptr, false},
+        {"SnmpVariables", "Velk.SnmpVariables", &CLSID_SnmpVariables, "ISnmpVariables", nullptr,
+         false},
         {"SnmpTrap", "Velk.SnmpTrap", &CLSID_SnmpTrap, "ISnmpTrap", nullptr, false},
         {"SnmpTraps", "Velk.SnmpTraps", &CLSID_SnmpTraps, "ISnmpTraps", nullptr, false},
         {"SnmpMib", "Velk.SnmpMib", &CLSID_SnmpMib, "ISnmpMib", nullptr, false},
@@ -567,7 +607,8 @@ TEST(TypeLibClasses, IdentitiesAreUniqueAndComplete) {
         {"Manager", "Velk.Manager", &CLSID_Manager, "IManager", "_IManagerEvents", true},
         {"SnmpTableRow", "Velk.SnmpTableRow", &CLSID_SnmpTableRow, "ISnmpTableRow", nullptr, false},
         {"SnmpTable", "Velk.SnmpTable", &CLSID_SnmpTable, "ISnmpTable", nullptr, false},
-        {"UdpSocketComponent", "Velk.UdpSocket", &CLSID_UdpSocketComponent, "IUdpSocket", "_IUdpEvents", false},
+        {"UdpSocketComponent", "Velk.UdpSocket", &CLSID_UdpSocketComponent, "IUdpSocket",
+         "_IUdpEvents", false},
         {"VelkHostInfo", "Velk.HostInfo", &CLSID_VelkHostInfo, "IVelkHostInfo", nullptr, false},
         {"VelkStrings", "Velk.Strings", &CLSID_VelkStrings, "IVelkStrings", nullptr, false},
     };
@@ -575,7 +616,8 @@ TEST(TypeLibClasses, IdentitiesAreUniqueAndComplete) {
     EXPECT_EQ(VelkSockLibrary().classCount, 3u);
     ASSERT_EQ(AllClasses().size(), std::size(cases));
     std::set<std::string> progIds;
-    for (const ClassDef* c : AllClasses()) EXPECT_TRUE(progIds.insert(c->progId).second) << c->progId;
+    for (const ClassDef* c : AllClasses())
+        EXPECT_TRUE(progIds.insert(c->progId).second) << c->progId;
     for (const Case& c : cases) {
         const ClassDef* def = FindClassDef(*c.clsid);
         ASSERT_NE(def, nullptr) << c.name;
@@ -599,8 +641,10 @@ TEST(TypeLibClasses, IdentitiesAreUniqueAndComplete) {
 
 TEST(TypeLibClasses, EveryIdentifierIsDistinct) {
     std::vector<std::pair<std::string, const GUID*>> ids = {
-        {"LIBID_VelkSnmp", &LIBID_VelkSnmp}, {"LIBID_VelkSock", &LIBID_VelkSock},
-        {"IID_IDispatch", &IID_IDispatch},   {"IID_IUnknown", &IID_IUnknown},
+        {"LIBID_VelkSnmp", &LIBID_VelkSnmp},
+        {"LIBID_VelkSock", &LIBID_VelkSock},
+        {"IID_IDispatch", &IID_IDispatch},
+        {"IID_IUnknown", &IID_IUnknown},
     };
     for (const InterfaceDef* itf : AllInterfaces()) ids.push_back({itf->name, itf->iid});
     for (const ClassDef* c : AllClasses()) ids.push_back({c->name, c->clsid});

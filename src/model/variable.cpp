@@ -1,0 +1,364 @@
+// SnmpVariable.
+#include "model/variable.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "model/value_name.h"
+#include "model/velk_variant.h"
+#include "sock/velk_strings.h"
+
+namespace velk::model {
+namespace {
+
+constexpr VARTYPE kByteArray = VT_ARRAY | VT_UI1;
+
+BSTR NewText(std::u16string_view s) {
+    return SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+}
+
+}  // namespace
+
+SnmpVariable::SnmpVariable() {
+    VariantInit(&value_);
+    value_.vt = VT_BSTR;  // empty text (a null BSTR)
+    value_.bstrVal = nullptr;
+}
+
+SnmpVariable::~SnmpVariable() {
+    SysFreeString(oid_);
+    SysFreeString(name_);
+    SysFreeString(description_);
+    SysFreeString(reference_);
+    SysFreeString(syntax_);
+    SysFreeString(baseSyntax_);
+    VariantClear(&value_);
+    if (index_) index_->Release();
+}
+
+HRESULT SnmpVariable::CreateInstance(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (HRESULT hr = rt::CreationFailure(CLSID_SnmpVariable); FAILED(hr)) return hr;
+    return rt::CreateInstanceOf<SnmpVariable>(iid, out);
+}
+
+HRESULT SnmpVariable::QueryExtraInterface(REFIID iid, void** out) {
+    if (iid != IID_SnmpVariableImpl) return E_NOINTERFACE;
+    AddRef();
+    *out = this;
+    return S_OK;
+}
+
+SnmpVariable* SnmpVariable::From(ISnmpVariable* variable) {
+    if (!variable) return nullptr;
+    void* raw = nullptr;
+    if (FAILED(variable->QueryInterface(IID_SnmpVariableImpl, &raw)) || !raw) return nullptr;
+    auto* own = static_cast<SnmpVariable*>(raw);
+    own->Release();  // the caller's reference keeps it alive
+    return own;
+}
+
+// ---- Field helpers ----
+
+void SnmpVariable::Replace(BSTR* field, BSTR text) {
+    if (*field == text) return;
+    SysFreeString(*field);
+    *field = text;
+}
+
+HRESULT SnmpVariable::CopyIn(BSTR* field, BSTR value) {
+    BSTR copy = nullptr;
+    if (value) {
+        copy = SysAllocStringLen(value, SysStringLen(value));
+        if (!copy) return E_OUTOFMEMORY;
+    }
+    SysFreeString(*field);
+    *field = copy;
+    return S_OK;
+}
+
+HRESULT SnmpVariable::CopyOut(BSTR field, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!field) return S_OK;
+    *out = SysAllocStringLen(field, SysStringLen(field));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// ---- Plain fields ----
+
+HRESULT SnmpVariable::get_Access(AccessConstants* out) {
+    if (!out) return E_POINTER;
+    *out = static_cast<AccessConstants>(access_);
+    return S_OK;
+}
+HRESULT SnmpVariable::put_Access(AccessConstants value) {
+    access_ = value;
+    return S_OK;
+}
+HRESULT SnmpVariable::get_Exception(VariableExceptionConstants* out) {
+    if (!out) return E_POINTER;
+    *out = static_cast<VariableExceptionConstants>(exception_);
+    return S_OK;
+}
+HRESULT SnmpVariable::put_Exception(VariableExceptionConstants value) {
+    exception_ = value;
+    return S_OK;
+}
+HRESULT SnmpVariable::get_Status(StatusConstants* out) {
+    if (!out) return E_POINTER;
+    *out = static_cast<StatusConstants>(status_);
+    return S_OK;
+}
+HRESULT SnmpVariable::put_Status(StatusConstants value) {
+    status_ = value;
+    return S_OK;
+}
+HRESULT SnmpVariable::get_Type(VariableTypeConstants* out) {
+    if (!out) return E_POINTER;
+    *out = static_cast<VariableTypeConstants>(type_);
+    return S_OK;
+}
+HRESULT SnmpVariable::put_Type(VariableTypeConstants value) {
+    type_ = value;
+    return S_OK;
+}
+HRESULT SnmpVariable::get_Repeat(VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = repeat_;
+    return S_OK;
+}
+HRESULT SnmpVariable::put_Repeat(VARIANT_BOOL value) {
+    repeat_ = value;
+    return S_OK;
+}
+
+HRESULT SnmpVariable::get_Description(BSTR* out) { return CopyOut(description_, out); }
+HRESULT SnmpVariable::put_Description(BSTR value) { return CopyIn(&description_, value); }
+HRESULT SnmpVariable::get_Name(BSTR* out) { return CopyOut(name_, out); }
+HRESULT SnmpVariable::put_Name(BSTR value) { return CopyIn(&name_, value); }
+HRESULT SnmpVariable::get_Syntax(BSTR* out) { return CopyOut(syntax_, out); }
+HRESULT SnmpVariable::put_Syntax(BSTR value) { return CopyIn(&syntax_, value); }
+HRESULT SnmpVariable::get_Reference(BSTR* out) { return CopyOut(reference_, out); }
+HRESULT SnmpVariable::put_Reference(BSTR value) { return CopyIn(&reference_, value); }
+HRESULT SnmpVariable::get_BaseSyntax(BSTR* out) { return CopyOut(baseSyntax_, out); }
+HRESULT SnmpVariable::put_BaseSyntax(BSTR value) { return CopyIn(&baseSyntax_, value); }
+
+// ---- Oid ----
+
+HRESULT SnmpVariable::get_Oid(BSTR* out) { return CopyOut(oid_, out); }
+
+HRESULT SnmpVariable::put_Oid(BSTR value) {
+    HRESULT hr = CopyIn(&oid_, value);
+    if (SUCCEEDED(hr)) OidChanged();
+    return hr;
+}
+
+void SnmpVariable::SetOid(BSTR text) {
+    Replace(&oid_, text);
+    OidChanged();
+}
+
+bool SnmpVariable::SetOid(std::u16string_view text) {
+    BSTR copy = NewText(text);
+    if (!copy) return false;
+    SetOid(copy);
+    return true;
+}
+
+bool SnmpVariable::SetName(std::u16string_view text) {
+    BSTR copy = NewText(text);
+    if (!copy) return false;
+    Replace(&name_, copy);
+    return true;
+}
+
+void SnmpVariable::OidChanged() {
+    if (watch_.changes) ++*watch_.changes;
+    if (moreWatches_)
+        for (Watch& w : *moreWatches_) ++*w.changes;
+}
+
+void SnmpVariable::AddWatch(uint64_t* changes) {
+    if (watch_.changes == changes) {
+        ++watch_.entries;
+        return;
+    }
+    if (moreWatches_) {
+        for (Watch& w : *moreWatches_) {
+            if (w.changes == changes) {
+                ++w.entries;
+                return;
+            }
+        }
+    }
+    if (!watch_.changes) {
+        watch_ = {changes, 1};
+        return;
+    }
+    if (!moreWatches_) moreWatches_ = std::make_unique<std::vector<Watch>>();
+    moreWatches_->push_back({changes, 1});
+}
+
+void SnmpVariable::RemoveWatch(uint64_t* changes) {
+    if (watch_.changes == changes) {
+        if (--watch_.entries == 0) {
+            watch_ = {nullptr, 0};
+            if (moreWatches_ && !moreWatches_->empty()) {
+                watch_ = moreWatches_->back();
+                moreWatches_->pop_back();
+            }
+        }
+        return;
+    }
+    if (!moreWatches_) return;
+    auto& more = *moreWatches_;
+    for (size_t i = 0; i < more.size(); ++i) {
+        if (more[i].changes != changes) continue;
+        if (--more[i].entries == 0) {
+            more[i] = more.back();
+            more.pop_back();
+        }
+        return;
+    }
+}
+
+// ---- Value store ----
+
+std::u16string_view SnmpVariable::ValueTextView() const {
+    return value_.vt == VT_BSTR ? View(value_.bstrVal) : std::u16string_view();
+}
+
+void SnmpVariable::SetValueText(BSTR text) {
+    if (value_.vt == VT_BSTR && value_.bstrVal == text) return;
+    VariantClear(&value_);
+    value_.vt = VT_BSTR;
+    value_.bstrVal = text;
+}
+
+bool SnmpVariable::SetValueText(std::u16string_view text) {
+    BSTR copy = NewText(text);
+    if (!copy) return false;
+    SetValueText(copy);
+    return true;
+}
+
+bool SnmpVariable::SetValueBytes(const uint8_t* data, size_t size) {
+    if (size > 0x7FFFFFFF) return false;
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
+    if (!array) return false;
+    if (size) std::memcpy(array->pvData, data, size);
+    VariantClear(&value_);
+    value_.vt = kByteArray;
+    value_.parray = array;
+    return true;
+}
+
+HRESULT SnmpVariable::get_Value(BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (value_.vt == VT_BSTR) return CopyOut(value_.bstrVal, out);
+    if (value_.vt != kByteArray) return S_OK;
+    CVelkVariant bytes;
+    if (!bytes.Read(value_) || bytes.Size() > 0x7FFFFFFF) return S_OK;
+    const int n = static_cast<int>(bytes.Size());
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+    if (!text) return E_OUTOFMEMORY;
+    if (n) VelkAnsiToWide(reinterpret_cast<const char*>(bytes.Data()), n, text, n);
+    *out = text;
+    return S_OK;
+}
+
+HRESULT SnmpVariable::put_Value(BSTR value) {
+    BSTR copy = nullptr;
+    if (value) {
+        copy = SysAllocStringLen(value, SysStringLen(value));
+        if (!copy) return E_OUTOFMEMORY;
+    }
+    SetValueText(copy);
+    return S_OK;
+}
+
+HRESULT SnmpVariable::get_ValueEx(VARIANT* out) {
+    if (!out) return E_POINTER;
+    VariantInit(out);
+    if (value_.vt == kByteArray) return VariantCopy(out, &value_);
+    if (value_.vt != VT_BSTR) return S_OK;
+    // The text's bytes into a new byte array.
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = kByteArray;
+    result.parray = nullptr;
+    CVelkVariant reader;
+    reader.Read(value_);
+    CVelkVariant writer;
+    uint8_t* data = writer.Write(&result, reader.Size());
+    if (!data) return E_OUTOFMEMORY;
+    if (reader.Size()) std::memcpy(data, reader.Data(), reader.Size());
+    writer.Commit(reader.Size());
+    *out = result;
+    return S_OK;
+}
+
+HRESULT SnmpVariable::put_ValueEx(VARIANT value) {
+    VARIANT copy;
+    VariantInit(&copy);
+    HRESULT hr = VariantCopyInd(&copy, &value);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr)) VariantInit(&copy);  // unfollowable reference or invalid type: no value
+    VariantClear(&value_);
+    value_ = copy;
+    return S_OK;
+}
+
+// ---- Index ----
+
+HRESULT SnmpVariable::get_Index(IVelkStrings** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!index_ && FAILED(sock::CreateVelkStrings(&index_))) index_ = nullptr;
+    if (index_) {
+        index_->AddRef();
+        *out = index_;
+    }
+    return S_OK;
+}
+
+void SnmpVariable::ReplaceIndex(IVelkStrings* index) {
+    if (index) index->AddRef();
+    if (index_) index_->Release();
+    index_ = index;
+}
+
+// ---- ValueName ----
+
+HRESULT SnmpVariable::get_ValueName(BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::u16string_view label = kInvalidEnumerationValue;
+    std::optional<std::u16string> found;
+    if (type_ == snmpInteger && SysStringLen(baseSyntax_) != 0) {
+        Bstr value;
+        HRESULT hr = get_Value(value.Put());
+        if (FAILED(hr)) return hr;
+        if (!value.Empty()) {
+            found = EnumerationLabel(value.View(), BaseSyntaxView());
+            if (found) label = *found;
+        }
+    }
+    *out = NewText(label);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// ---- Creation ----
+
+HRESULT CreateSnmpVariable(ISnmpVariable** out) {
+    return SnmpVariable::CreateInstance(IID_ISnmpVariable, reinterpret_cast<void**>(out));
+}
+
+SnmpVariable* NewSnmpVariable() {
+    return rt::MakeObject<SnmpVariable>().Detach();
+}
+
+}  // namespace velk::model

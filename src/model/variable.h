@@ -1,0 +1,180 @@
+// SnmpVariable: one variable binding, or the definition of one MIB object.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "runtime/object.h"
+#include "typelib/typelib.h"
+#include "velk/snmp.h"
+
+namespace velk::model {
+
+class SnmpVariables;
+
+// Private interface identity answered only by SnmpVariable (see SnmpVariable::From).
+// {6F1B0C52-3D7E-4A8B-9C21-5E04D7A1B9F3}
+inline constexpr IID IID_SnmpVariableImpl = {0x6f1b0c52, 0x3d7e, 0x4a8b, {0x9c, 0x21, 0x5e, 0x04, 0xd7, 0xa1, 0xb9, 0xf3}};
+
+// Stores what it is given without checks; interprets nothing except in ValueName. Texts
+// may be null (they read as empty). The value store normally holds text (VT_BSTR) or a
+// byte array (VT_ARRAY|VT_UI1); any other VARIANT reads as empty text and as no bytes.
+class SnmpVariable final : public rt::Object<SnmpVariable, rt::Dual<ISnmpVariable>,
+                                             rt::SupportErrorInfo<ISnmpVariable>> {
+    using Base = rt::Object<SnmpVariable, rt::Dual<ISnmpVariable>, rt::SupportErrorInfo<ISnmpVariable>>;
+    friend Base;
+
+public:
+    SnmpVariable();
+
+    // ISnmpVariable. Every member succeeds (E_POINTER for a null out pointer,
+    // E_OUTOFMEMORY when a copy cannot be allocated). Text getters return fresh copies
+    // (null for a null field); text setters store a copy of the argument.
+    STDMETHOD(get_Access)(AccessConstants* out) override;
+    STDMETHOD(put_Access)(AccessConstants value) override;
+    STDMETHOD(get_Exception)(VariableExceptionConstants* out) override;
+    STDMETHOD(put_Exception)(VariableExceptionConstants value) override;
+    STDMETHOD(get_Description)(BSTR* out) override;
+    STDMETHOD(put_Description)(BSTR value) override;
+    STDMETHOD(get_Oid)(BSTR* out) override;
+    STDMETHOD(put_Oid)(BSTR value) override;
+    STDMETHOD(get_Name)(BSTR* out) override;
+    STDMETHOD(put_Name)(BSTR value) override;
+    STDMETHOD(get_Repeat)(VARIANT_BOOL* out) override;
+    STDMETHOD(put_Repeat)(VARIANT_BOOL value) override;
+    STDMETHOD(get_Status)(StatusConstants* out) override;
+    STDMETHOD(put_Status)(StatusConstants value) override;
+    STDMETHOD(get_Type)(VariableTypeConstants* out) override;
+    STDMETHOD(put_Type)(VariableTypeConstants value) override;
+    // Text store: a copy. Byte array: all its bytes as text (one character per byte,
+    // zero bytes included). Anything else: empty text.
+    STDMETHOD(get_Value)(BSTR* out) override;
+    // Replaces the store by text, whatever the Type.
+    STDMETHOD(put_Value)(BSTR value) override;
+    STDMETHOD(get_Syntax)(BSTR* out) override;
+    STDMETHOD(put_Syntax)(BSTR value) override;
+    // Byte array store: a copy. Text store: a new one-dimensional, zero-based byte array of
+    // the text's bytes (no elements for empty text). Anything else: VT_EMPTY.
+    STDMETHOD(get_ValueEx)(VARIANT* out) override;
+    // Stores a copy of the VARIANT, whatever its type; a by-reference VARIANT stores a copy
+    // of the value it refers to. A reference that cannot be followed (null, or a chain of
+    // VARIANT references deeper than CVelkVariant::kMaxIndirection) stores VT_EMPTY.
+    STDMETHOD(put_ValueEx)(VARIANT value) override;
+    STDMETHOD(get_Reference)(BSTR* out) override;
+    STDMETHOD(put_Reference)(BSTR value) override;
+    // The variable's own index-name collection (the same object on every read, created on
+    // first use); null with success when it cannot be created.
+    STDMETHOD(get_Index)(IVelkStrings** out) override;
+    // The enumeration label of Value in BaseSyntax when Type is snmpInteger, else the text
+    // "Invalid Enumeration Value".
+    STDMETHOD(get_ValueName)(BSTR* out) override;
+    STDMETHOD(get_BaseSyntax)(BSTR* out) override;
+    STDMETHOD(put_BaseSyntax)(BSTR value) override;
+
+    // Object map entry: a new variable answering `iid`; honours the creation-failure seam.
+    static HRESULT CreateInstance(REFIID iid, void** out);
+
+    // Our variable behind an ISnmpVariable, or null for a host-implemented object. Borrowed.
+    static SnmpVariable* From(ISnmpVariable* variable);
+
+    // ---- Fast surface for the codec, the MIB compiler and the collection ----
+    // Views stay valid until the field is next set.
+    std::u16string_view OidView() const { return View(oid_); }
+    std::u16string_view NameView() const { return View(name_); }
+    std::u16string_view DescriptionView() const { return View(description_); }
+    std::u16string_view ReferenceView() const { return View(reference_); }
+    std::u16string_view SyntaxView() const { return View(syntax_); }
+    std::u16string_view BaseSyntaxView() const { return View(baseSyntax_); }
+
+    // Setters that take ownership of `text` (may be null); no copy is made.
+    void SetOid(BSTR text);
+    void SetName(BSTR text) { Replace(&name_, text); }
+    void SetDescription(BSTR text) { Replace(&description_, text); }
+    void SetReference(BSTR text) { Replace(&reference_, text); }
+    void SetSyntax(BSTR text) { Replace(&syntax_, text); }
+    void SetBaseSyntax(BSTR text) { Replace(&baseSyntax_, text); }
+    // Copying setters; false when memory runs out (the field is then unchanged).
+    bool SetOid(std::u16string_view text);
+    bool SetName(std::u16string_view text);
+
+    LONG AccessValue() const { return access_; }
+    LONG StatusValue() const { return status_; }
+    LONG TypeValue() const { return type_; }
+    LONG ExceptionValue() const { return exception_; }
+    VARIANT_BOOL RepeatValue() const { return repeat_; }
+    void SetAccess(LONG v) { access_ = v; }
+    void SetStatus(LONG v) { status_ = v; }
+    void SetType(LONG v) { type_ = v; }
+    void SetException(LONG v) { exception_ = v; }
+    void SetRepeat(VARIANT_BOOL v) { repeat_ = v; }
+
+    // The value store as it is (read it with CVelkVariant for bytes).
+    const VARIANT& ValueStore() const { return value_; }
+    // The stored text when the store holds text, else empty.
+    std::u16string_view ValueTextView() const;
+    // Replaces the store by text, taking ownership of `text` (may be null).
+    void SetValueText(BSTR text);
+    bool SetValueText(std::u16string_view text);
+    // Replaces the store by a one-dimensional byte array holding a copy of the bytes;
+    // false when memory runs out (the store is then unchanged).
+    bool SetValueBytes(const uint8_t* data, size_t size);
+
+    // The index collection if it was created; borrowed.
+    IVelkStrings* IndexIfCreated() const { return index_; }
+    // Replaces the index collection (takes a new reference; null drops it, and the next
+    // read of Index creates an empty one). For the MIB image reader; hosts see Index as
+    // read-only.
+    void ReplaceIndex(IVelkStrings* index);
+
+    HRESULT QueryExtraInterface(REFIID iid, void** out);
+
+private:
+    friend class SnmpVariables;
+
+    // A collection's OID change counter and how many entries of it hold this variable.
+    struct Watch {
+        uint64_t* changes;
+        uint32_t entries;
+    };
+
+    ~SnmpVariable() override;
+
+    static std::u16string_view View(BSTR s) {
+        return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view();
+    }
+    static void Replace(BSTR* field, BSTR text);
+    static HRESULT CopyIn(BSTR* field, BSTR value);
+    static HRESULT CopyOut(BSTR field, BSTR* out);
+    void OidChanged();
+
+    // Collections keep an OID-sorted successor index of their members and count, through
+    // these watches, the Oid changes that make it stale. Called by SnmpVariables only.
+    void AddWatch(uint64_t* changes);
+    void RemoveWatch(uint64_t* changes);
+
+    BSTR oid_ = nullptr;
+    BSTR name_ = nullptr;
+    BSTR description_ = nullptr;
+    BSTR reference_ = nullptr;
+    BSTR syntax_ = nullptr;
+    BSTR baseSyntax_ = nullptr;
+    LONG access_ = snmpVariableAccessNotUsed;
+    LONG status_ = snmpMandatory;
+    LONG type_ = snmpNull;
+    LONG exception_ = snmpNoException;
+    VARIANT_BOOL repeat_ = VARIANT_FALSE;
+    VARIANT value_;
+    IVelkStrings* index_ = nullptr;  // created on first read of Index
+    Watch watch_{nullptr, 0};        // most variables stand in one collection
+    std::unique_ptr<std::vector<Watch>> moreWatches_;
+};
+
+// Creates a new variable (fails as the class's creation-failure seam says).
+HRESULT CreateSnmpVariable(ISnmpVariable** out);
+// The same, as our class (one reference owned by the caller), or null.
+SnmpVariable* NewSnmpVariable();
+
+}  // namespace velk::model

@@ -55,6 +55,10 @@ VELK_INTERFACE_TRAITS(IPersistStorage, IPersist, IID_IPersistStorage)
 
 namespace velk {
 
+// Type-library name of an enumeration used in interface signatures (VT_USERDEFINED).
+template <class E>
+inline constexpr const char* kEnumName = nullptr;
+
 template <class I>
 const IID& IidOf() {
     return InterfaceTraits<I>::iid();

@@ -675,7 +675,13 @@ VELKAPI int VelkWideToAnsi(const OLECHAR* src, int srcLen, char* dst, int dstLen
 VELKAPI ULONGLONG VelkSystemTime100ns(void);
 VELKAPI DWORD VelkTickCount(void);
 
-// Thread message loop: one per thread, created on first use.
+// Thread message loop: one per thread, created on first use; every call acts on the calling
+// thread's loop. Pump: runs what is ready now (tasks, due timers, ready descriptors) and
+// returns how many ran; work arriving meanwhile runs in a later pump. Wait: waits up to the
+// time-out (INFINITE: no limit) for work, then runs what is ready: S_OK when something ran,
+// S_FALSE on time-out. Timers repeat until killed. The loop descriptor is readable while work
+// is pending, for embedding the loop in another event loop.
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
 VELKAPI UINT VelkPumpPendingMessages(void);
 VELKAPI HRESULT VelkWaitMessage(DWORD timeoutMs);
 VELKAPI void VelkPostTask(void (*fn)(void*), void* context);

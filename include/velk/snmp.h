@@ -6,16 +6,10 @@
 
 #include "velk/com.h"
 
-// Inside the source tree the dispatch tables need the type-library names of the enumerations;
-// an installed host never builds tables and gets the declarations alone.
-#if __has_include("runtime/dispatch.h")
-#include "runtime/dispatch.h"
+// The type-library name of each enumeration (used by the dispatch tables and type info).
 #define VELK_SNMP_ENUM_NAME(E) \
     template <>                \
     inline constexpr const char* velk::kEnumName<E> = #E;
-#else
-#define VELK_SNMP_ENUM_NAME(E)
-#endif
 
 // ---------------------------------------------------------------------------------------
 // Library, class and interface identifiers. Fixed for all time: never change a value.

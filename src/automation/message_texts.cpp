@@ -15,6 +15,19 @@ struct MessageText {
 };
 
 constexpr MessageText kTexts[] = {
+    // Messages of the MIB compiler, loaders and store.
+    {102, "Unexpected end of file. %s"},
+    {103, "\"%s\" expected."},
+    {104, "\"%s\" is an unknown identifier."},
+    {105, "\"%s\" is an unknown status type."},
+    {106, "\"%s\" is an unknown access type."},
+    {107, "A MIB file is currently being loaded."},
+    {108, "%s does not exist."},
+    {109, "An error occured while compiling a mib:\r\n%s(%lu) - "},
+    {112, "Unexpected end of file found."},
+    {113, "\"%s\" has an OID of more than 128 sub-identifiers."},
+    {116, "Illegal Serialized File."},
+    // Messages of the companion library.
     {124, "The server refused to perform the specified operation."},
     {125, "The server does not support the request type of query."},
     {126, "The name referred to in the query does not exist."},

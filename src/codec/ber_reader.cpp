@@ -1,8 +1,14 @@
 #include "codec/ber_reader.h"
 
-#include "codec/value_text.h"
+#include "model/value_text.h"
 
 namespace velk::codec {
+
+using model::ReadSigned32;
+using model::ReadUnsigned32;
+using model::ReadUnsigned64;
+using model::RenderSigned;
+using model::RenderUnsigned;
 namespace {
 
 // Longest number content accepted; anything longer is malformed.

@@ -4,9 +4,15 @@
 #include <cstring>
 #include <limits>
 
-#include "codec/value_text.h"
+#include "model/value_text.h"
 
 namespace velk::codec {
+
+using model::ReadSigned32;
+using model::ReadUnsigned32;
+using model::ReadUnsigned64;
+using model::RenderSigned;
+using model::RenderUnsigned;
 namespace {
 
 // Bytes of the big-endian form of v without leading zero bytes (at least 1).
@@ -42,17 +48,21 @@ constexpr uint64_t kPowersOfTen[19] = {
 // Succeeds when the piece is plain decimal digits, at most 19 (which cannot overflow); an
 // empty piece reads 0. On success `end` is left at the piece's first character.
 template <class Ch>
-bool PlainArcBackward(const Ch* text, std::size_t low, std::size_t& end, uint64_t& value) noexcept {
+inline bool PlainArcBackward(const Ch* text, std::size_t low, std::size_t& end, uint64_t& value) noexcept {
+    const std::size_t stop = end - low > 19 ? end - 19 : low;
+    const uint64_t* power = kPowersOfTen;
     uint64_t v = 0;
-    std::size_t digits = 0;
     std::size_t i = end;
-    for (; i > low; --i) {
-        const Ch c = text[i - 1];
-        if (c == Ch('.')) break;
-        const uint64_t digit = static_cast<uint64_t>(c) - static_cast<uint64_t>(Ch('0'));
-        if (digit > 9 || digits == 19) return false;
-        v += digit * kPowersOfTen[digits++];
+    for (; i > stop; --i) {
+        const uint64_t digit = static_cast<uint64_t>(text[i - 1]) - static_cast<uint64_t>(Ch('0'));
+        if (digit > 9) {
+            if (text[i - 1] != Ch('.')) return false;
+            break;
+        }
+        v += digit * *power++;
     }
+    // Stopped after 19 digits: the piece must end there.
+    if (i == stop && i > low && text[i - 1] != Ch('.')) return false;
     end = i;
     value = v;
     return true;

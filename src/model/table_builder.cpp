@@ -10,6 +10,7 @@
 #include "automation/error_reporting.h"
 #include "model/table.h"
 #include "model/table_row.h"
+#include "model/variable.h"
 
 namespace velk::model {
 namespace {
@@ -41,7 +42,8 @@ Text ColumnPrefix(Text start, size_t tableLength) {
     return prefix;
 }
 
-// The OID texts of the order index from the anchor on, each read once, when first needed.
+// The OID texts of the order index from the anchor on, each read once, when first needed:
+// our own variables are read in place, a host's through its interface.
 class OidTexts {
 public:
     OidTexts(std::span<ISnmpVariable* const> index, size_t first) : index_(index), first_(first) {}
@@ -49,20 +51,25 @@ public:
     // Requires first <= position < index.size().
     Text At(size_t position) {
         const size_t i = position - first_;
-        while (texts_.size() <= i) {
-            Bstr text;
-            ISnmpVariable* member = index_[first_ + texts_.size()];
-            if (!member || FAILED(member->get_Oid(text.Put()))) text = Bstr();
-            texts_.push_back(std::move(text));
-        }
-        return texts_[i].View();
+        while (texts_.size() <= i) texts_.push_back(Read(index_[first_ + texts_.size()]));
+        return texts_[i];
     }
     Bstr Copy(size_t position) { return Bstr(At(position)); }
 
 private:
+    Text Read(ISnmpVariable* member) {
+        if (!member) return Text();
+        if (SnmpVariable* own = SnmpVariable::From(member)) return own->OidView();
+        Bstr text;
+        if (FAILED(member->get_Oid(text.Put()))) return Text();
+        hostTexts_.push_back(std::move(text));  // the characters do not move with the Bstr
+        return hostTexts_.back().View();
+    }
+
     std::span<ISnmpVariable* const> index_;
     size_t first_;
-    std::vector<Bstr> texts_;
+    std::vector<Text> texts_;
+    std::vector<Bstr> hostTexts_;
 };
 
 // Row and column counts of the view whose first member sits at `anchor`.
@@ -93,15 +100,17 @@ Shape MeasureTable(std::span<ISnmpVariable* const> index, size_t anchor, Text ta
     return {rows, columns};
 }
 
-// Row k: the members at anchor + k + j*rows, j < columns, cut short at the end of the index.
+// Row k: the members at anchor + k + j*rows, j < columns, cut short at the end of the index
+// (then *complete is false).
 HRESULT MakeRow(std::span<ISnmpVariable* const> index, size_t anchor, size_t k, Shape shape,
-                OidTexts& oids, ComPtr<SnmpTableRow>* out) {
+                OidTexts& oids, ComPtr<SnmpTableRow>* out, bool* complete = nullptr) {
     ComPtr<SnmpTableRow> row;
     if (HRESULT hr = NewTableRow(&row); FAILED(hr)) return hr;
     std::vector<ComPtr<ISnmpVariable>> cells;
     cells.reserve(shape.columns);
     for (size_t j = 0, p = anchor + k; j < shape.columns && p < index.size(); ++j, p += shape.rows)
         cells.emplace_back(index[p]);
+    if (complete) *complete = cells.size() == shape.columns;
     row->Assign(oids.Copy(anchor + k), std::move(cells));
     *out = std::move(row);
     return S_OK;
@@ -113,7 +122,8 @@ HRESULT BuildTable(std::span<ISnmpVariable* const> orderIndex, size_t anchor, BS
                    ISnmpTable** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (anchor >= orderIndex.size()) return automation::ReportError(CLSID_SnmpVariables, kInvalidParam1);
+    if (anchor >= orderIndex.size())
+        return automation::ReportError(CLSID_SnmpVariables, kInvalidParam1);
 
     ComPtr<SnmpTable> table;
     if (HRESULT hr = NewTable(&table); FAILED(hr)) return hr;
@@ -124,14 +134,14 @@ HRESULT BuildTable(std::span<ISnmpVariable* const> orderIndex, size_t anchor, BS
     rows.reserve(shape.rows);
     for (size_t k = 0; k < shape.rows; ++k) {
         ComPtr<SnmpTableRow> row;
-        if (HRESULT hr = MakeRow(orderIndex, anchor, k, shape, oids, &row); FAILED(hr)) return hr;
-        LONG cells = 0;
-        row->get_Count(&cells);
+        bool complete = false;
+        HRESULT hr = MakeRow(orderIndex, anchor, k, shape, oids, &row, &complete);
+        if (FAILED(hr)) return hr;
         rows.push_back(std::move(row));
-        // A row cut short by the end of the index is the last one.
-        if (static_cast<size_t>(cells) < shape.columns) break;
+        if (!complete) break;  // a row cut short by the end of the index is the last one
     }
-    table->Assign(tableOid ? Bstr(View(tableOid)) : Bstr(), static_cast<LONG>(shape.columns), std::move(rows));
+    Bstr oid = tableOid ? Bstr(View(tableOid)) : Bstr();
+    table->Assign(std::move(oid), static_cast<LONG>(shape.columns), std::move(rows));
     *out = table.Detach();
     return S_OK;
 }
@@ -140,7 +150,8 @@ HRESULT BuildTableRow(std::span<ISnmpVariable* const> orderIndex, size_t anchor,
                       ISnmpTableRow** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (anchor >= orderIndex.size()) return automation::ReportError(CLSID_SnmpVariables, kInvalidParam1);
+    if (anchor >= orderIndex.size())
+        return automation::ReportError(CLSID_SnmpVariables, kInvalidParam1);
 
     OidTexts oids(orderIndex, anchor);
     const Shape shape = MeasureTable(orderIndex, anchor, View(oid), oids);

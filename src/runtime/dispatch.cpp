@@ -43,6 +43,13 @@ void ParseDefault(const std::string& literal, VARIANT* out) {
 }
 
 struct ResolvedStore {
+    ResolvedStore() = default;
+    ResolvedStore(ResolvedStore&&) = default;
+    ~ResolvedStore() {
+        for (const ResolvedMember& m : members)
+            if (m.def)
+            for (uint8_t i = 0; i < m.def->binding.count; ++i) VariantClear(&m.params[i].defaultValue);
+    }
     std::vector<ResolvedMember> members;
     std::vector<std::unique_ptr<ParamInfo[]>> params;
     std::vector<std::unique_ptr<char[]>> names;

@@ -14,12 +14,6 @@
 #include "velk/com.h"
 #include "velk/oleauto.h"
 
-namespace velk {
-// Type-library name of an enumeration used in interface signatures (VT_USERDEFINED).
-template <class E>
-inline constexpr const char* kEnumName = nullptr;
-}  // namespace velk
-
 namespace velk::rt {
 
 enum class MemberKind : uint8_t {

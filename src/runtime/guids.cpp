@@ -3,22 +3,22 @@
 #include "velk/oleauto.h"
 
 namespace {
-constexpr GUID OleGuid(uint32_t d1) { return {d1, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
+constexpr GUID WellKnownGuid(uint32_t d1) { return {d1, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
 }  // namespace
 
 const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
-const IID IID_IUnknown = OleGuid(0x00000000);
-const IID IID_IClassFactory = OleGuid(0x00000001);
-const IID IID_IStorage = OleGuid(0x0000000B);
-const IID IID_IStream = OleGuid(0x0000000C);
-const IID IID_IPersistStorage = OleGuid(0x0000010A);
-const IID IID_IPersist = OleGuid(0x0000010C);
-const IID IID_IDispatch = OleGuid(0x00020400);
-const IID IID_ITypeInfo = OleGuid(0x00020401);
-const IID IID_ITypeLib = OleGuid(0x00020402);
-const IID IID_IEnumVARIANT = OleGuid(0x00020404);
+const IID IID_IUnknown = WellKnownGuid(0x00000000);
+const IID IID_IClassFactory = WellKnownGuid(0x00000001);
+const IID IID_IStorage = WellKnownGuid(0x0000000B);
+const IID IID_IStream = WellKnownGuid(0x0000000C);
+const IID IID_IPersistStorage = WellKnownGuid(0x0000010A);
+const IID IID_IPersist = WellKnownGuid(0x0000010C);
+const IID IID_IDispatch = WellKnownGuid(0x00020400);
+const IID IID_ITypeInfo = WellKnownGuid(0x00020401);
+const IID IID_ITypeLib = WellKnownGuid(0x00020402);
+const IID IID_IEnumVARIANT = WellKnownGuid(0x00020404);
 
 const IID IID_IConnectionPointContainer = {
     0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};

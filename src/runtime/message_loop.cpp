@@ -113,7 +113,7 @@ public:
         Signal();
     }
 
-    // A signalled eventfd ends the current epoll_wait; the next pump drains it.
+    // The signalled eventfd keeps the next epoll_wait from sleeping until a pump drains it.
     void Wake() { Signal(); }
 
     UINT_PTR SetTimer(DWORD intervalMs, std::function<void()> fn) {

@@ -3,15 +3,25 @@
 // in velk/oleauto.h; this header adds what the library itself needs: descriptor watches and
 // the nested wait of blocking calls.
 //
-// One loop per thread, created on first use and destroyed at thread exit. Everything here
-// acts on the calling thread's loop; there is no way to reach another thread's loop, so no
-// call needs a lock. Posted tasks, timers and watches belong to the thread that made them.
+// One loop per thread, created on first use and destroyed at thread exit (queued tasks,
+// timers and watches are then dropped unrun). Everything here, VelkPostTask included, acts
+// on the calling thread's loop: there is no way to post to another thread, so the loop
+// takes no locks. Posted tasks, timers and watches belong to the thread that made them.
 //
 // Dispatch order within one pump: descriptor events and posted tasks in arrival order, then
 // the timers that were due when the pump began. Work that arrives during a pump runs in a
 // later pump, so a task that re-posts itself cannot starve the caller. Pumping from inside a
 // callback (a nested pump or wait) is allowed; it dispatches whatever is queued, including
 // work the outer pump had not reached yet.
+//
+// Public half, in brief: VelkPumpPendingMessages returns how many callbacks ran.
+// VelkWaitMessage returns S_OK once something ran, S_FALSE when the time-out elapsed first
+// (kInfinite: no limit), E_UNEXPECTED when the thread has no loop (out of descriptors, or
+// thread exit). Null callbacks are ignored by VelkPostTask and make VelkSetTimer return 0.
+// Timers repeat until killed; an interval of 0 counts as 1 ms, and a timer that fell behind
+// skips the ticks it missed rather than running them in a burst. VelkKillTimer returns FALSE
+// for an unknown id. VelkMessageLoopFd (-1 without a loop) is readable while work is pending;
+// the loop owns it and closes it at thread exit.
 //
 // Callbacks should not throw. If one does, the exception leaves the pump that called it;
 // the loop stays consistent and the rest of the queued work runs in a later pump.

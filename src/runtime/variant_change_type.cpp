@@ -38,7 +38,7 @@ std::u16string_view TextOf(BSTR b) { return b ? std::u16string_view(b, SysString
 // One number, blanks around it allowed: [sign] digits [. digits] [e [sign] digits], with at
 // least one digit before the exponent.
 bool ParseNumber(std::u16string_view text, DecimalText* out) {
-    constexpr long kExponentCap = 100000;  // far beyond any representable value
+    constexpr long kExponentCap = 100000;  // a written exponent beyond any representable value
     std::u16string_view s = Trim(text);
     size_t i = 0;
     DecimalText d;
@@ -53,7 +53,7 @@ bool ParseNumber(std::u16string_view text, DecimalText* out) {
         for (++i; i < s.size() && IsDigit(s[i]); ++i) {
             anyDigit = true;
             if (!d.digits.empty() || s[i] != u'0') d.digits.push_back(static_cast<char>(s[i]));
-            if (exponent > -kExponentCap) --exponent;
+            --exponent;
         }
     }
     if (!anyDigit) return false;

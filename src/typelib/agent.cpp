@@ -1,6 +1,4 @@
 // Tables of IAgent and its event dispinterface _IAgentEvents.
-#include <iterator>
-
 #include "typelib/controls.h"
 #include "typelib/typelib.h"
 

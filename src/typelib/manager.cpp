@@ -1,6 +1,4 @@
 // Tables of IManager and its event dispinterface _IManagerEvents.
-#include <iterator>
-
 #include "typelib/controls.h"
 #include "typelib/typelib.h"
 

@@ -1,6 +1,4 @@
 // Table of ISnmpMessage.
-#include <iterator>
-
 #include "typelib/typelib.h"
 
 namespace {

@@ -1,6 +1,4 @@
 // Table of ISnmpMib.
-#include <iterator>
-
 #include "typelib/typelib.h"
 
 namespace {

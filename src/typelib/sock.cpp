@@ -1,6 +1,4 @@
 // Tables of the companion library's IUdpSocket with _IUdpEvents, and IVelkHostInfo.
-#include <iterator>
-
 #include "typelib/controls.h"
 #include "typelib/typelib.h"
 

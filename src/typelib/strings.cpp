@@ -1,7 +1,5 @@
 // Table of IVelkStrings: declared in the VelkSnmp library, implemented by the companion
 // library's VelkStrings class.
-#include <iterator>
-
 #include "typelib/typelib.h"
 
 namespace {

@@ -1,6 +1,4 @@
 // Tables of the table views ISnmpTableRow and ISnmpTable.
-#include <iterator>
-
 #include "typelib/typelib.h"
 
 namespace {

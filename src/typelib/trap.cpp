@@ -1,6 +1,4 @@
 // Tables of ISnmpTrap and ISnmpTraps.
-#include <iterator>
-
 #include "typelib/typelib.h"
 
 namespace {

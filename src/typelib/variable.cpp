@@ -1,6 +1,4 @@
 // Tables of ISnmpVariable and ISnmpVariables.
-#include <iterator>
-
 #include "typelib/typelib.h"
 
 namespace {

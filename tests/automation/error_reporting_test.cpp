@@ -109,8 +109,11 @@ TEST(ErrorMessageIds, MappingTable) {
                  {11100, 528},   {12101, 528}, {14001, 528}, {0x7FFFFFFF, 528}, {-1, 528}};
     for (const Case& c : cases) EXPECT_EQ(ErrorMessageId(c.number), c.id) << c.number;
     // Every mapped id other than 0 has a text.
-    for (const Case& c : cases)
-        if (c.id) EXPECT_NE(Bstr::Adopt(LoadMessageText(c.id)).Get(), nullptr) << c.id;
+    for (const Case& c : cases) {
+        if (c.id) {
+            EXPECT_NE(Bstr::Adopt(LoadMessageText(c.id)).Get(), nullptr) << c.id;
+        }
+    }
 }
 
 }  // namespace

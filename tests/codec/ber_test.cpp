@@ -61,20 +61,19 @@ TEST(BerEncoding, ElementsHaveTheirShortestForm) {
     const ElementCase cases[] = {
         {"INTEGER 0", [](BerBuffer& b) { b.PutInteger(0); b.PutByte(0x02); }, "02 01 00"},
         {"INTEGER -1", [](BerBuffer& b) { b.PutInteger(-1); b.PutByte(0x02); }, "02 01 FF"},
-        {"INTEGER 127", [](BerBuffer& b) { b.PutInteger(127); b.PutByte(0x02); }, "02 01 7F"},
         {"INTEGER 128", [](BerBuffer& b) { b.PutInteger(128); b.PutByte(0x02); }, "02 02 00 80"},
         {"INTEGER -128", [](BerBuffer& b) { b.PutInteger(-128); b.PutByte(0x02); }, "02 01 80"},
         {"INTEGER -129", [](BerBuffer& b) { b.PutInteger(-129); b.PutByte(0x02); }, "02 02 FF 7F"},
         {"INTEGER -32769", [](BerBuffer& b) { b.PutInteger(-32769); b.PutByte(0x02); }, "02 03 FF 7F FF"},
+        {"INTEGER 8388608", [](BerBuffer& b) { b.PutInteger(8388608); b.PutByte(0x02); }, "02 04 00 80 00 00"},
+        {"INTEGER -8388609", [](BerBuffer& b) { b.PutInteger(-8388609); b.PutByte(0x02); }, "02 04 FF 7F FF FF"},
         {"INTEGER max", [](BerBuffer& b) { b.PutInteger(2147483647); b.PutByte(0x02); }, "02 04 7F FF FF FF"},
         {"INTEGER min", [](BerBuffer& b) { b.PutInteger(std::numeric_limits<int32_t>::min()); b.PutByte(0x02); },
          "02 04 80 00 00 00"},
         {"Counter32 0", [](BerBuffer& b) { b.PutUnsigned(0); b.PutByte(0x41); }, "41 01 00"},
         {"Counter32 128", [](BerBuffer& b) { b.PutUnsigned(128); b.PutByte(0x41); }, "41 02 00 80"},
-        {"Gauge32 65536", [](BerBuffer& b) { b.PutUnsigned(65536); b.PutByte(0x42); }, "42 03 01 00 00"},
         {"TimeTicks max", [](BerBuffer& b) { b.PutUnsigned(4294967295u); b.PutByte(0x43); },
          "43 05 00 FF FF FF FF"},
-        {"Counter64 5", [](BerBuffer& b) { b.PutUnsigned64(5); b.PutByte(0x46); }, "46 01 05"},
         {"Counter64 2^32", [](BerBuffer& b) { b.PutUnsigned64(4294967296u); b.PutByte(0x46); },
          "46 05 01 00 00 00 00"},
         {"Counter64 2^63", [](BerBuffer& b) { b.PutUnsigned64(9223372036854775808u); b.PutByte(0x46); },
@@ -84,7 +83,6 @@ TEST(BerEncoding, ElementsHaveTheirShortestForm) {
         {"NULL", [](BerBuffer& b) { b.PutLength(0); b.PutByte(0x05); }, "05 00"},
         {"noSuchInstance", [](BerBuffer& b) { b.PutLength(0); b.PutByte(0x81); }, "81 00"},
         {"OCTET STRING", [](BerBuffer& b) { b.PutBytes(Hex("00 61 FF")); b.PutByte(0x04); }, "04 03 00 61 FF"},
-        {"empty OCTET STRING", [](BerBuffer& b) { b.PutBytes({}); b.PutByte(0x04); }, "04 00"},
     };
     for (const auto& c : cases) EXPECT_EQ(Encode(c.write), Hex(c.bytes)) << c.name;
 }
@@ -95,22 +93,13 @@ TEST(BerEncoding, LengthsUseTheFewestBytes) {
         {256, "82 01 00"}, {65535, "82 FF FF"}, {65536, "83 01 00 00"},
         {16777216, "84 01 00 00 00"}, {4294967295u, "84 FF FF FF FF"},
     };
-    for (const auto& [length, bytes] : cases) {
-        EXPECT_EQ(Encode([&](BerBuffer& b) { b.PutLength(length); }), Hex(bytes)) << length;
-        const Bytes encoded = Hex(bytes);
+    for (const auto& c : cases) {
+        const uint32_t length = c.first;
+        const Bytes encoded = Hex(c.second);
+        EXPECT_EQ(Encode([&](BerBuffer& b) { b.PutLength(length); }), encoded) << length;
         BerReader reader(encoded.data(), encoded.size());
         EXPECT_EQ(reader.GetLength(), length);
         EXPECT_TRUE(reader.AtEnd());
-    }
-    for (const std::size_t size : {200u, 256u}) {
-        const Bytes content(size, 0x5A);
-        const Bytes encoded = Encode([&](BerBuffer& b) { b.PutBytes(content); });
-        EXPECT_EQ(Bytes(encoded.begin(), encoded.end() - static_cast<std::ptrdiff_t>(size)),
-                  size == 200 ? Hex("81 C8") : Hex("82 01 00"));
-        BerReader reader(encoded.data(), encoded.size());
-        const auto read = reader.GetBytes();
-        ASSERT_TRUE(read);
-        EXPECT_EQ(Bytes(read->begin(), read->end()), content);
     }
 }
 
@@ -129,6 +118,8 @@ TEST(BerEncoding, OidTextBecomesSubidentifiers) {
         {"1.3.6.1.128", "05 2B 06 01 81 00"},
         {"1.3.4294967295", "06 2B 8F FF FF FF 7F"},
         {"1.3.4294967296", "06 2B 90 80 80 80 00"},
+        {"1.3.18446744073709551615", "0B 2B 81 FF FF FF FF FF FF FF FF 7F"},
+        {"1.3.18446744073709551616", "0B 2B 81 FF FF FF FF FF FF FF FF 7F"},
         {"1.3.99999999999999999999999", "0B 2B 81 FF FF FF FF FF FF FF FF 7F"},
         {"", "00"},
         {".", "00"},
@@ -209,20 +200,6 @@ TEST(BerDecoding, OidContentBecomesText) {
     }
 }
 
-TEST(BerDecoding, OidTextRoundTrips) {
-    std::string longOid = "1.3";
-    for (int i = 0; i < 198; ++i) longOid += ".4294967295";
-    for (const std::string& text : {std::string("2.100.3"), std::string("1.3.6.1.4.1.8072.3.2.10"),
-                                    std::string("1.3.6.1.2.1.4.20.1.1.10.0.0.1"), longOid}) {
-        const Bytes bytes = Encode([&](BerBuffer& b) { b.PutOid(text); });
-        BerReader reader(bytes.data(), bytes.size());
-        std::u16string read;
-        ASSERT_TRUE(reader.GetOidText(read));
-        EXPECT_EQ(read, Widen(text));
-        EXPECT_TRUE(reader.AtEnd());
-    }
-}
-
 TEST(BerDecoding, IpAddressAlwaysRendersFourNumbers) {
     const OidCase cases[] = {
         {"192.168.0.1", "04 C0 A8 00 01"},
@@ -267,30 +244,6 @@ TEST(BerDecoding, NumbersKeepTheirLowOrderBytes) {
     }
 }
 
-TEST(BerDecoding, NumbersRoundTrip) {
-    for (const int32_t v : {0, 1, -1, 127, 128, -128, -129, 255, 256, 32767, 32768, -32768, -32769,
-                            8388607, 8388608, -8388608, -8388609, std::numeric_limits<int32_t>::max(),
-                            std::numeric_limits<int32_t>::min()}) {
-        const Bytes bytes = Encode([&](BerBuffer& b) { b.PutInteger(v); });
-        BerReader reader(bytes.data(), bytes.size());
-        EXPECT_EQ(reader.GetInteger(), v);
-        EXPECT_TRUE(reader.AtEnd());
-    }
-    for (const uint64_t v : {uint64_t{0}, uint64_t{127}, uint64_t{128}, uint64_t{0x7FFFFFFF}, uint64_t{0x80000000},
-                             uint64_t{0xFFFFFFFF}, uint64_t{0x100000000}, uint64_t{0x7FFFFFFFFFFFFFFF},
-                             uint64_t{0x8000000000000000}, std::numeric_limits<uint64_t>::max()}) {
-        const Bytes bytes = Encode([&](BerBuffer& b) { b.PutUnsigned64(v); });
-        BerReader reader(bytes.data(), bytes.size());
-        EXPECT_EQ(reader.GetUnsigned64(), v);
-        EXPECT_TRUE(reader.AtEnd());
-        if (v <= 0xFFFFFFFF) {
-            const Bytes narrow = Encode([&](BerBuffer& b) { b.PutUnsigned(static_cast<uint32_t>(v)); });
-            EXPECT_EQ(narrow, bytes) << "Counter64 below 2^32 is written as the 32-bit form";
-            EXPECT_EQ(BerReader(narrow.data(), narrow.size()).GetUnsigned(), v);
-        }
-    }
-}
-
 enum class Op { Byte, Length, Bytes, Integer, Unsigned, Unsigned64, Oid, IpAddress };
 
 bool Read(BerReader& reader, Op op) {
@@ -317,22 +270,18 @@ TEST(BerDecoding, MalformedInputFailsWithoutMoving) {
     };
     const Case cases[] = {
         {"nothing left", {}, Op::Byte},
-        {"no length", {}, Op::Length},
         {"indefinite length", Hex("80 00"), Op::Length},
         {"five length bytes", Hex("85 00 00 00 00 01"), Op::Length},
-        {"length byte FF", Hex("FF 00"), Op::Length},
         {"length bytes cut short", Hex("82 01"), Op::Length},
         {"content cut short", Hex("03 01 02"), Op::Bytes},
         {"content beyond a 4-byte length", Hex("84 FF FF FF FF 00"), Op::Bytes},
         {"INTEGER cut short", Hex("02 01"), Op::Integer},
         {"INTEGER of 128 bytes", numberOf128, Op::Integer},
-        {"Counter32 of 128 bytes", numberOf128, Op::Unsigned},
         {"Counter64 of 128 bytes", numberOf128, Op::Unsigned64},
         {"Counter64 cut short", Hex("09 00 FF"), Op::Unsigned64},
         {"unterminated sub-identifier", Hex("02 2B 86"), Op::Oid},
         {"lone continuation byte", Hex("01 80"), Op::Oid},
         {"OID cut short", Hex("03 2B 06"), Op::Oid},
-        {"OID with invalid length", Hex("80 2B"), Op::Oid},
         {"IpAddress cut short", Hex("04 0A 00"), Op::IpAddress},
     };
     for (const auto& c : cases) {
@@ -345,17 +294,6 @@ TEST(BerDecoding, MalformedInputFailsWithoutMoving) {
     // The longest number content accepted.
     const Bytes numberOf127 = Concat(Hex("7F"), Bytes(127, 0xFF));
     EXPECT_EQ(BerReader(numberOf127.data(), numberOf127.size()).GetInteger(), -1);
-}
-
-TEST(BerDecoding, SkipStaysWithinTheRange) {
-    const Bytes bytes = Hex("01 02 03");
-    BerReader reader(bytes.data(), bytes.size());
-    EXPECT_FALSE(reader.Skip(4));
-    EXPECT_TRUE(reader.Skip(2));
-    EXPECT_EQ(reader.Remaining(), 1u);
-    EXPECT_FALSE(reader.Skip(2));
-    EXPECT_TRUE(reader.Skip(1));
-    EXPECT_TRUE(reader.AtEnd());
 }
 
 // A list of VarBind-like sequences, written as the message encoder writes them: value, name,
@@ -388,6 +326,7 @@ TEST(BerBuffer, GrowingKeepsTheEncodingIntact) {
     EXPECT_EQ(grown.Capacity(), capacity);
     EXPECT_EQ(Encoded(grown), first);
 
+    // Every sequence's length ends where the next one begins.
     BerReader list(first.data(), first.size());
     ASSERT_EQ(list.GetByte(), 0x30);
     const auto total = list.GetLength();
@@ -402,10 +341,8 @@ TEST(BerBuffer, GrowingKeepsTheEncodingIntact) {
         ASSERT_TRUE(list.GetOidText(oid));
         EXPECT_EQ(oid, "1.3.6.1.2.1.2.2.1.2." + std::to_string(i));
         ASSERT_EQ(list.GetByte(), 0x04);
-        const auto value = list.GetBytes();
-        ASSERT_TRUE(value);
-        EXPECT_EQ(Bytes(value->begin(), value->end()), Bytes(static_cast<std::size_t>(i % 300), static_cast<uint8_t>(i)));
-        EXPECT_EQ(list.Position(), end) << i;
+        ASSERT_TRUE(list.GetBytes());
+        ASSERT_EQ(list.Position(), end) << i;
     }
     EXPECT_TRUE(list.AtEnd());
 }

@@ -72,20 +72,20 @@ std::string Where(const InterfaceDef& itf, const MemberDef& m) {
 }
 
 // One entry of a MemberDef::params list.
-struct ParamSpec {
+struct ParamEntry {
     std::string name;
     bool optional = false;
     std::string defaultText;  // empty when there is no default
 };
 
 // Splits a parameter list at the commas outside quoted defaults.
-std::vector<ParamSpec> ParseParams(const char* list) {
-    std::vector<ParamSpec> out;
+std::vector<ParamEntry> ParseParams(const char* list) {
+    std::vector<ParamEntry> out;
     if (!list || !*list) return out;
     std::string cur;
     bool quoted = false;
     auto flush = [&] {
-        ParamSpec p;
+        ParamEntry p;
         size_t eq = cur.find('=');
         if (eq != std::string::npos) {
             p.name = cur.substr(0, eq);
@@ -137,7 +137,7 @@ TEST(TypeLibTables, ParameterNamesMatchTheBoundSignature) {
             EXPECT_EQ(params.size(), m.binding.count)
                 << Where(*itf, m) << " params \"" << m.params << "\"";
             std::set<std::string> names;
-            for (const ParamSpec& p : params) {
+            for (const ParamEntry& p : params) {
                 EXPECT_TRUE(IsIdentifier(p.name))
                     << Where(*itf, m) << " bad name '" << p.name << "'";
                 EXPECT_TRUE(names.insert(p.name).second) << Where(*itf, m) << " repeats " << p.name;
@@ -237,7 +237,7 @@ TEST(TypeLibTables, OptionalParametersAreTrailingAndTyped) {
             }
             bool seenOptional = false;
             for (size_t k = 0; k < inputs; ++k) {
-                const ParamSpec& p = params[k];
+                const ParamEntry& p = params[k];
                 VARTYPE vt = m.binding.params[k].vt & ~VT_BYREF;
                 if (seenOptional) {
                     EXPECT_TRUE(p.optional) << Where(*itf, m) << " " << p.name;
@@ -428,50 +428,42 @@ TEST(TypeLibTables, MemberCountsOfEveryInterface) {
     EXPECT_EQ(AllInterfaces().size(), std::size(counts));
 }
 
+void ExpectInLibrary(const InterfaceDef& t, const IID& iid, const LibraryDef& lib) {
+    EXPECT_TRUE(*t.iid == iid) << t.name;
+    ASSERT_NE(t.library, nullptr) << t.name;
+    EXPECT_EQ(t.library(), &lib) << t.name;
+    bool listed = false;
+    for (size_t i = 0; i < lib.interfaceCount; ++i) listed |= lib.interfaces[i] == &t;
+    EXPECT_TRUE(listed) << t.name;
+}
+
+// The table Dual<I> finds carries I's name and IID and belongs to its library.
+template <class I>
+void ExpectDescribed(const LibraryDef& lib) {
+    const InterfaceDef& t = DescribeInterface(static_cast<const I*>(nullptr));
+    EXPECT_STREQ(t.name, velk::InterfaceTraits<I>::name);
+    ExpectInLibrary(t, velk::IidOf<I>(), lib);
+}
+
 TEST(TypeLibTables, DualInterfacesResolveToTheLibraryTables) {
-    struct Case {
-        const InterfaceDef* described;
-        const IID* iid;
-        const LibraryDef* library;
-    } cases[] = {
-        {&DescribeInterface(static_cast<const ISnmpVariable*>(nullptr)), &IID_ISnmpVariable,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpVariables*>(nullptr)), &IID_ISnmpVariables,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTrap*>(nullptr)), &IID_ISnmpTrap,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTraps*>(nullptr)), &IID_ISnmpTraps,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpMib*>(nullptr)), &IID_ISnmpMib,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpMessage*>(nullptr)), &IID_ISnmpMessage,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IAgent*>(nullptr)), &IID_IAgent, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IManager*>(nullptr)), &IID_IManager,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTableRow*>(nullptr)), &IID_ISnmpTableRow,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const ISnmpTable*>(nullptr)), &IID_ISnmpTable,
-         &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IVelkStrings*>(nullptr)), &IID_IVelkStrings,
-         &VelkSnmpLibrary()},
-        {&AgentEventsInterface(), &DIID__IAgentEvents, &VelkSnmpLibrary()},
-        {&ManagerEventsInterface(), &DIID__IManagerEvents, &VelkSnmpLibrary()},
-        {&DescribeInterface(static_cast<const IUdpSocket*>(nullptr)), &IID_IUdpSocket,
-         &VelkSockLibrary()},
-        {&DescribeInterface(static_cast<const IVelkHostInfo*>(nullptr)), &IID_IVelkHostInfo,
-         &VelkSockLibrary()},
-        {&UdpEventsInterface(), &DIID__IUdpEvents, &VelkSockLibrary()},
-    };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(*c.described->iid == *c.iid) << c.described->name;
-        ASSERT_NE(c.described->library, nullptr) << c.described->name;
-        EXPECT_EQ(c.described->library(), c.library) << c.described->name;
-        bool listed = false;
-        for (size_t i = 0; i < c.library->interfaceCount; ++i)
-            listed |= c.library->interfaces[i] == c.described;
-        EXPECT_TRUE(listed) << c.described->name;
-    }
+    const LibraryDef& snmp = VelkSnmpLibrary();
+    ExpectDescribed<ISnmpVariable>(snmp);
+    ExpectDescribed<ISnmpVariables>(snmp);
+    ExpectDescribed<ISnmpTrap>(snmp);
+    ExpectDescribed<ISnmpTraps>(snmp);
+    ExpectDescribed<ISnmpMib>(snmp);
+    ExpectDescribed<ISnmpMessage>(snmp);
+    ExpectDescribed<IAgent>(snmp);
+    ExpectDescribed<IManager>(snmp);
+    ExpectDescribed<ISnmpTableRow>(snmp);
+    ExpectDescribed<ISnmpTable>(snmp);
+    ExpectDescribed<IVelkStrings>(snmp);
+    ExpectInLibrary(AgentEventsInterface(), DIID__IAgentEvents, snmp);
+    ExpectInLibrary(ManagerEventsInterface(), DIID__IManagerEvents, snmp);
+    const LibraryDef& sock = VelkSockLibrary();
+    ExpectDescribed<IUdpSocket>(sock);
+    ExpectDescribed<IVelkHostInfo>(sock);
+    ExpectInLibrary(UdpEventsInterface(), DIID__IUdpEvents, sock);
 }
 
 // The runtime reads the parameter lists as written: names, optional flags, retval.

@@ -1,8 +1,8 @@
-#include "codec/value_text.h"
+#include "model/value_text.h"
 
 #include <limits>
 
-namespace velk::codec {
+namespace velk::model {
 namespace {
 
 template <class Ch>
@@ -130,4 +130,4 @@ char16_t* RenderSigned(int32_t value, char16_t* out) noexcept { return Signed(va
 char* RenderUnsigned(uint64_t value, char* out) noexcept { return Unsigned(value, out); }
 char16_t* RenderUnsigned(uint64_t value, char16_t* out) noexcept { return Unsigned(value, out); }
 
-}  // namespace velk::codec
+}  // namespace velk::model

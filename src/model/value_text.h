@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace velk::codec {
+namespace velk::model {
 
 // Reading: leading white space (space, \t, \n, \v, \f, \r) is skipped, one '+' or '-' is
 // taken, then decimal digits up to the first other character; a text without digits reads
@@ -42,4 +42,4 @@ char16_t* RenderSigned(int32_t value, char16_t* out) noexcept;
 char* RenderUnsigned(uint64_t value, char* out) noexcept;
 char16_t* RenderUnsigned(uint64_t value, char16_t* out) noexcept;
 
-}  // namespace velk::codec
+}  // namespace velk::model

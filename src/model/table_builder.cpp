@@ -42,34 +42,53 @@ Text ColumnPrefix(Text start, size_t tableLength) {
     return prefix;
 }
 
-// The OID texts of the order index from the anchor on, each read once, when first needed:
-// our own variables are read in place, a host's through its interface.
+// The OID texts of the order index from the anchor on, each read once, when first needed.
+// Our own variables are read in place until the first host member is met; from then on every
+// text is a copy, taken before any host code runs, so that a host's call that changes one of
+// our variables' Oid leaves no text dangling.
 class OidTexts {
 public:
     OidTexts(std::span<ISnmpVariable* const> index, size_t first) : index_(index), first_(first) {}
 
-    // Requires first <= position < index.size().
+    // Requires first <= position < index.size(). Valid until the builder returns.
     Text At(size_t position) {
         const size_t i = position - first_;
         while (texts_.size() <= i) texts_.push_back(Read(index_[first_ + texts_.size()]));
         return texts_[i];
     }
-    Bstr Copy(size_t position) { return Bstr(At(position)); }
 
 private:
     Text Read(ISnmpVariable* member) {
         if (!member) return Text();
-        if (SnmpVariable* own = SnmpVariable::From(member)) return own->OidView();
+        SnmpVariable* own = dynamic_cast<SnmpVariable*>(member);  // runs no host code
+        if (own && !copying_) return own->OidView();
+        if (!copying_) {
+            copying_ = true;
+            for (Text& text : texts_) text = Keep(Bstr(text));
+        }
+        if (own) return Keep(Bstr(own->OidView()));
         Bstr text;
         if (FAILED(member->get_Oid(text.Put()))) return Text();
-        hostTexts_.push_back(std::move(text));  // the characters do not move with the Bstr
-        return hostTexts_.back().View();
+        return Keep(std::move(text));
+    }
+    // The characters of a Bstr stay where they are when the vector moves the Bstr.
+    Text Keep(Bstr text) {
+        copies_.push_back(std::move(text));
+        return copies_.back().View();
     }
 
     std::span<ISnmpVariable* const> index_;
     size_t first_;
+    bool copying_ = false;
     std::vector<Text> texts_;
-    std::vector<Bstr> hostTexts_;
+    std::vector<Bstr> copies_;
+};
+
+// A column prefix: the first `length` characters of the OID at `position`.
+struct Prefix {
+    size_t position;
+    size_t length;
+    Text In(OidTexts& oids) const { return oids.At(position).substr(0, length); }
 };
 
 // Row and column counts of the view whose first member sits at `anchor`.
@@ -83,27 +102,30 @@ Shape MeasureTable(std::span<ISnmpVariable* const> index, size_t anchor, Text ta
     const size_t end = index.size();
     // The first column: the anchor's parent cut to one arc below the table OID. The anchor
     // lies under it, so there is at least one row.
-    const Text first = ColumnPrefix(Parent(oids.At(anchor)), table.size());
-    size_t rows = 0;
-    while (anchor + rows < end && LiesUnder(oids.At(anchor + rows), first)) ++rows;
+    const Prefix first{anchor, ColumnPrefix(Parent(oids.At(anchor)), table.size()).size()};
+    size_t rows = 1;
+    for (; anchor + rows < end; ++rows) {
+        const Text oid = oids.At(anchor + rows);  // first: it may run host code
+        if (!LiesUnder(oid, first.In(oids))) break;
+    }
 
     size_t columns = 1;
-    Text column = first;
+    Prefix column = first;
     for (size_t p = anchor; p < end; ++p) {
-        const Text oid = oids.At(p);
+        const Text oid = oids.At(p);  // first: it may run host code
         if (!LiesUnder(oid, table)) break;
-        if (!LiesUnder(oid, column)) {
+        if (!LiesUnder(oid, column.In(oids))) {
             ++columns;
-            column = ColumnPrefix(oid, table.size());
+            column = Prefix{p, ColumnPrefix(oid, table.size()).size()};
         }
     }
     return {rows, columns};
 }
 
-// Row k: the members at anchor + k + j*rows, j < columns, cut short at the end of the index
-// (then *complete is false).
+// Row k of the view: the members at anchor + k + j*rows, j < columns, cut short at the end of
+// the index (then *complete is false). `rowIndex` is the OID of the member at anchor + k.
 HRESULT MakeRow(std::span<ISnmpVariable* const> index, size_t anchor, size_t k, Shape shape,
-                OidTexts& oids, ComPtr<SnmpTableRow>* out, bool* complete = nullptr) {
+                Bstr rowIndex, ComPtr<SnmpTableRow>* out, bool* complete = nullptr) {
     ComPtr<SnmpTableRow> row;
     if (HRESULT hr = NewTableRow(&row); FAILED(hr)) return hr;
     std::vector<ComPtr<ISnmpVariable>> cells;
@@ -111,7 +133,7 @@ HRESULT MakeRow(std::span<ISnmpVariable* const> index, size_t anchor, size_t k, 
     for (size_t j = 0, p = anchor + k; j < shape.columns && p < index.size(); ++j, p += shape.rows)
         cells.emplace_back(index[p]);
     if (complete) *complete = cells.size() == shape.columns;
-    row->Assign(oids.Copy(anchor + k), std::move(cells));
+    row->Assign(std::move(rowIndex), std::move(cells));
     *out = std::move(row);
     return S_OK;
 }
@@ -130,17 +152,23 @@ HRESULT BuildTable(std::span<ISnmpVariable* const> orderIndex, size_t anchor, BS
     OidTexts oids(orderIndex, anchor);
     const Shape shape = MeasureTable(orderIndex, anchor, View(tableOid), oids);
 
+    // Every text is copied before the cells' AddRef calls, which may run host code.
+    std::vector<Bstr> rowIndexes;
+    rowIndexes.reserve(shape.rows);
+    for (size_t k = 0; k < shape.rows; ++k) rowIndexes.emplace_back(oids.At(anchor + k));
+    Bstr oid = tableOid ? Bstr(View(tableOid)) : Bstr();
+
     std::vector<ComPtr<SnmpTableRow>> rows;
     rows.reserve(shape.rows);
     for (size_t k = 0; k < shape.rows; ++k) {
         ComPtr<SnmpTableRow> row;
         bool complete = false;
-        HRESULT hr = MakeRow(orderIndex, anchor, k, shape, oids, &row, &complete);
+        HRESULT hr =
+            MakeRow(orderIndex, anchor, k, shape, std::move(rowIndexes[k]), &row, &complete);
         if (FAILED(hr)) return hr;
         rows.push_back(std::move(row));
         if (!complete) break;  // a row cut short by the end of the index is the last one
     }
-    Bstr oid = tableOid ? Bstr(View(tableOid)) : Bstr();
     table->Assign(std::move(oid), static_cast<LONG>(shape.columns), std::move(rows));
     *out = table.Detach();
     return S_OK;
@@ -156,7 +184,8 @@ HRESULT BuildTableRow(std::span<ISnmpVariable* const> orderIndex, size_t anchor,
     OidTexts oids(orderIndex, anchor);
     const Shape shape = MeasureTable(orderIndex, anchor, View(oid), oids);
     ComPtr<SnmpTableRow> row;
-    if (HRESULT hr = MakeRow(orderIndex, anchor, 0, shape, oids, &row); FAILED(hr)) return hr;
+    if (HRESULT hr = MakeRow(orderIndex, anchor, 0, shape, Bstr(oids.At(anchor)), &row); FAILED(hr))
+        return hr;
     *out = row.Detach();
     return S_OK;
 }

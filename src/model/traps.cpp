@@ -14,13 +14,12 @@ constexpr LONG kInvalidParam1 = 12001;
 
 HRESULT Invalid() { return automation::ReportError(CLSID_SnmpTraps, kInvalidParam1); }
 
-// Whether the trap's Name equals `key` (an unset Name is the empty text). A host's trap is
-// asked through its interface; one that cannot answer matches nothing but the empty key.
-bool NameEquals(ISnmpTrap* trap, std::u16string_view key) {
-    if (SnmpTrap* own = AsSnmpTrap(trap)) return own->NameView() == key;
+// The trap's Name, when it is a host's: asked through its interface (an unset Name, or one
+// that cannot be read, is the empty text).
+Bstr HostName(ISnmpTrap* trap) {
     Bstr name;
     if (FAILED(trap->get_Name(name.Put()))) name = Bstr();
-    return name.View() == key;
+    return name;
 }
 
 }  // namespace
@@ -60,12 +59,16 @@ HRESULT SnmpTraps::Add(ISnmpTrap* trap) {
 HRESULT SnmpTraps::AppendOwned(ISnmpTrap* trap) {
     if (!trap) return E_POINTER;
     list_.PushBack(trap);
+    ++version_;
     return S_OK;
 }
 
 HRESULT SnmpTraps::Clear() {
     // Unlink before releasing: a trap's destruction must never see itself in the list.
-    while (List::Node* head = list_.Head()) list_.Remove(head)->Release();
+    while (List::Node* head = list_.Head()) {
+        ++version_;
+        list_.Remove(head)->Release();
+    }
     return S_OK;
 }
 
@@ -93,7 +96,19 @@ HRESULT SnmpTraps::Find(const VARIANT& index, List::Node** found) {
         return Invalid();
     }
     for (List::Node* n = list_.Head(); n; n = n->next) {
-        if (NameEquals(n->value, key)) {
+        if (SnmpTrap* own = AsSnmpTrap(n->value)) {
+            if (own->NameView() == key) {
+                *found = n;
+                return S_OK;
+            }
+            continue;
+        }
+        // A host's get_Name may change the collection; the walk cannot go on past that.
+        const ComPtr<ISnmpTrap> hold(n->value);
+        const uint64_t version = version_;
+        const Bstr name = HostName(hold.Get());
+        if (version != version_) return S_OK;
+        if (name.View() == key) {
             *found = n;
             return S_OK;
         }
@@ -116,7 +131,10 @@ HRESULT SnmpTraps::Item(VARIANT index, ISnmpTrap** out) {
 HRESULT SnmpTraps::Remove(VARIANT index) {
     List::Node* node;
     if (HRESULT hr = Find(index, &node); FAILED(hr)) return hr;
-    if (node) list_.Remove(node)->Release();
+    if (node) {
+        ++version_;
+        list_.Remove(node)->Release();
+    }
     return S_OK;
 }
 

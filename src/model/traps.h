@@ -1,6 +1,8 @@
 // SnmpTraps: an insertion-ordered collection of trap definitions, found by position or Name.
 #pragma once
 
+#include <cstdint>
+
 #include "runtime/object.h"
 #include "sock/pooled_list.h"
 #include "typelib/typelib.h"
@@ -26,7 +28,8 @@ public:
     //  - an index that converts to a 32-bit integer n selects the n-th entry (1-based, in
     //    insertion order); n outside 1..Count fails with 12001 (source SnmpTraps);
     //  - otherwise a text selects the first entry whose Name equals it exactly (an unset
-    //    Name equals the empty text); no such entry is success with a null result;
+    //    Name equals the empty text); no such entry is success with a null result, and so
+    //    is a walk cut short because a host's trap changed the collection from its get_Name;
     //  - any other index fails with 12001.
     // *out is null on failure.
     STDMETHOD(Item)(VARIANT index, ISnmpTrap** out) override;
@@ -49,6 +52,7 @@ private:
     HRESULT Find(const VARIANT& index, List::Node** found);
 
     List list_;
+    uint64_t version_ = 0;  // bumped by every change of membership
     friend class rt::Object<SnmpTraps, rt::Dual<ISnmpTraps>, rt::SupportErrorInfo<ISnmpTraps>>;
 };
 

@@ -204,22 +204,21 @@ size_t SnmpVariables::SearchOrder(std::u16string_view oid) {
         *text = HostText(v, &ISnmpVariable::get_Oid, holder);
         return mutations == mutations_;
     };
+    // The classic search: it stops at the first member it meets whose Oid is equal.
     size_t lo = 0, hi = order_.size();
     while (lo < hi) {
         const size_t mid = lo + (hi - lo) / 2;
         Bstr holder;
         std::u16string_view text;
         if (!current(mid, &holder, &text)) return kNotFound;
-        if (CompareOids(text, oid) < 0)
+        const int order = CompareOids(text, oid);
+        if (order == 0) return mid;
+        if (order < 0)
             lo = mid + 1;
         else
             hi = mid;
     }
-    if (lo == order_.size()) return kNotFound;
-    Bstr holder;
-    std::u16string_view text;
-    if (!current(lo, &holder, &text) || CompareOids(text, oid) != 0) return kNotFound;
-    return lo;
+    return kNotFound;
 }
 
 std::span<ISnmpVariable* const> SnmpVariables::OrderIndex() {

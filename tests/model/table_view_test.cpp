@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 #include <string>
 #include <vector>
@@ -54,7 +55,9 @@ public:
                       UINT*) override {
         return E_NOTIMPL;
     }
+    std::function<void()> onGetOid;  // host code run inside get_Oid
     STDMETHOD(get_Oid)(BSTR* out) override {
+        if (onGetOid) onGetOid();
         *out = SysAllocStringLen(oid_.data(), static_cast<UINT>(oid_.size()));
         return S_OK;
     }
@@ -305,6 +308,29 @@ TEST_F(TableView, CellsAreTheCollectionsOwnObjectsAndOutliveIt) {
     Bstr seen;
     member->get_Value(seen.Put());
     EXPECT_EQ(seen.View(), u"eth0");
+}
+
+TEST_F(TableView, HostCodeChangingAnOidWhileTheViewIsBuiltLeavesNoStaleText) {
+    auto own = [](const std::u16string& oid) {
+        auto v = ComPtr<ISnmpVariable>::Adopt(NewSnmpVariable());
+        v->put_Oid(Bstr(oid).Get());
+        return v;
+    };
+    auto first = own(kEntry + u".1.1");
+    auto* host = new HostVariable(kEntry + u".1.2");
+    auto hostRef = ComPtr<ISnmpVariable>::Adopt(host);
+    host->onGetOid = [&] { first->put_Oid(Bstr(u"1.3.6.1.4.1.99999.1.2.3.4.5.6.7.8.9").Get()); };
+    auto c21 = own(kEntry + u".2.1"), c22 = own(kEntry + u".2.2");
+    const std::vector<ISnmpVariable*> index = {first.Get(), hostRef.Get(), c21.Get(), c22.Get()};
+
+    ComPtr<ISnmpTable> table;
+    ASSERT_EQ(BuildTable(index, 0, Bstr(kEntry).Get(), table.Put()), S_OK);
+    host->onGetOid = nullptr;
+    // The view is made from the texts as they were read.
+    EXPECT_EQ(ColumnCount(table.Get()), 2);
+    ComPtr<ISnmpTableRow> row;
+    ASSERT_EQ(table->Item(Variant(LONG{1}), row.Put()), S_OK);
+    EXPECT_EQ(RowIndexOf(row.Get()), kEntry + u".1.1");
 }
 
 Variant Typed(VARTYPE vt, LONG value) {

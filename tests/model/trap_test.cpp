@@ -2,6 +2,7 @@
 // lookup by position and by Name, removal, ownership and error records.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,9 @@ public:
                       UINT*) override {
         return E_NOTIMPL;
     }
+    std::function<void()> onGetName;  // host code run inside get_Name
     STDMETHOD(get_Name)(BSTR* out) override {
+        if (onGetName) onGetName();
         *out = SysAllocStringLen(name_.data(), static_cast<UINT>(name_.size()));
         return S_OK;
     }
@@ -262,6 +265,21 @@ TEST_F(Traps, ItemFindsByPositionOrName) {
             EXPECT_FALSE(found);
         }
     }
+}
+
+TEST_F(Traps, HostTrapEmptyingTheCollectionFromGetNameEndsTheLookup) {
+    auto traps = NewTraps();
+    auto* host = new HostTrap(u"a");
+    traps->Add(host);
+    host->Release();  // the collection holds the only reference
+    traps->Add(NewTrap(u"b").Get());
+    host->onGetName = [&] { traps->Clear(); };
+    ComPtr<ISnmpTrap> found;
+    EXPECT_EQ(traps->Item(Variant(std::u16string_view(u"b")), found.Put()), S_OK);
+    EXPECT_FALSE(found);
+    LONG n = -1;
+    traps->get_Count(&n);
+    EXPECT_EQ(n, 0);
 }
 
 TEST_F(Traps, RemoveTakesOutOnlyTheEntryFound) {

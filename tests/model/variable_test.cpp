@@ -8,6 +8,7 @@
 
 #include "model/velk_variant.h"
 #include "model_support.h"
+#include "sock/velk_strings.h"
 #include "velk/sock.h"
 
 namespace velk::model {

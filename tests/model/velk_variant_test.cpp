@@ -72,8 +72,8 @@ TEST(VelkVariant, OtherTypesAndUnfollowableReferencesGiveNoBytes) {
     VARIANT nullArray;
     nullArray.vt = VT_ARRAY | VT_UI1;
     nullArray.parray = nullptr;
-    for (const VARIANT* v : {static_cast<const VARIANT*>(&number), static_cast<const VARIANT*>(&empty), &nullRef,
-                             &nullArray}) {
+    const VARIANT* cases[] = {&number, &empty, &nullRef, &nullArray};
+    for (const VARIANT* v : cases) {
         CVelkVariant b;
         EXPECT_FALSE(b.Read(*v));
         EXPECT_EQ(b.Size(), 0u);

@@ -1,3 +1,4 @@
+# EXTRA_FLAGS carries the sanitizer flags of a sanitized build to the consumer.
 # Installs the built library into a scratch prefix, then configures, builds and runs a small
 # consumer against it twice: through find_package(VelkSnmp) and through pkg-config.
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -7,7 +8,8 @@ if(rc)
   message(FATAL_ERROR "install failed")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package/consumer -B ${WORK_DIR}/build
-  -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_BUILD_TYPE=Release RESULT_VARIABLE rc)
+  -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_BUILD_TYPE=Release
+  "-DCMAKE_CXX_FLAGS=${EXTRA_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA_FLAGS}" RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "consumer configure failed")
 endif()
@@ -32,7 +34,8 @@ if(PKG_CONFIG)
   endif()
   separate_arguments(flags UNIX_COMMAND "${flags}")
   file(GLOB libdir ${WORK_DIR}/prefix/lib*)
-  execute_process(COMMAND c++ ${SOURCE_DIR}/tests/package/consumer/main.cpp ${flags}
+  separate_arguments(extra UNIX_COMMAND "${EXTRA_FLAGS}")
+  execute_process(COMMAND c++ ${extra} ${SOURCE_DIR}/tests/package/consumer/main.cpp ${flags}
     -Wl,-rpath,${libdir} -o ${WORK_DIR}/consumer-pc RESULT_VARIABLE rc)
   if(rc)
     message(FATAL_ERROR "pkg-config consumer build failed")

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <chrono>
+#include <cstdio>
+#include "mib/mib.h"
+#include "sock/velk_strings.h"
+using namespace velk;
+static std::string Desc() {
+  ComPtr<IErrorInfo> e; GetErrorInfo(0, e.Put()); if(!e) return "(none)";
+  Bstr d; e->GetDescription(d.Put()); return d.ToAnsi();
+}
+TEST(Scratch, Corpus) {
+  std::vector<std::string> files;
+  for (auto& e : std::filesystem::directory_iterator(VELK_MIBS_DIR))
+    if (e.path().extension()==".txt") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  ComPtr<ISnmpMib> mib; ASSERT_EQ(mib::CreateSnmpMib(mib.Put()), S_OK);
+  ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+  for (auto& f : files) names->Add(Bstr::FromAnsi(f).Get(), 0);
+  auto t0 = std::chrono::steady_clock::now();
+  HRESULT hr = mib->Compile(names.Get());
+  auto t1 = std::chrono::steady_clock::now();
+  printf("hr=%x %s\n", hr, FAILED(hr)? Desc().c_str() : "");
+  printf("ms=%f\n", std::chrono::duration<double,std::milli>(t1-t0).count());
+  ComPtr<ISnmpVariables> v; mib->get_Variables(v.Put()); LONG n; v->get_Count(&n); printf("vars=%d\n", n);
+  ComPtr<ISnmpTraps> t; mib->get_Traps(t.Put()); t->get_Count(&n); printf("traps=%d\n", n);
+  ComPtr<IVelkStrings> m; mib->get_Modules(m.Put()); m->get_Count(&n); printf("modules=%d\n", n);
+  Bstr all; m->put_Delimiter(Bstr::FromAnsi(" ").Get()); m->get_All(all.Put()); printf("%s\n", all.ToAnsi().c_str());
+  for (const char* q : {"sysDescr","ifIndex","ifXTable","snmpTrapOID","internet","hrSWRunName","ucdavis","netSnmp"}) {
+    Bstr o; mib->get_Oid(Bstr::FromAnsi(q).Get(), o.Put()); printf("%s = %s\n", q, o.ToAnsi().c_str());
+  }
+}
+TEST(Scratch, Each) {
+  std::vector<std::string> files;
+  for (auto& e : std::filesystem::directory_iterator(VELK_MIBS_DIR))
+    if (e.path().extension()==".txt") files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  for (auto& f : files) {
+    ComPtr<ISnmpMib> mib; ASSERT_EQ(mib::CreateSnmpMib(mib.Put()), S_OK);
+    ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+    names->Add(Bstr::FromAnsi(f).Get(), 0);
+    HRESULT hr = mib->Compile(names.Get());
+    ComPtr<IVelkStrings> m; mib->get_Modules(m.Put()); LONG n; m->get_Count(&n);
+    if (FAILED(hr)) printf("%s: %s\n", f.c_str(), Desc().c_str());
+  }
+}
+#include <fstream>
+#include <regex>
+#include <map>
+#include <set>
+static std::map<std::string, std::string> ModuleFiles() {
+  std::map<std::string, std::string> m;
+  for (auto& e : std::filesystem::directory_iterator(VELK_MIBS_DIR)) {
+    if (e.path().extension()!=".txt") continue;
+    std::ifstream in(e.path()); std::string line;
+    std::regex def(R"(^\s*([A-Za-z][A-Za-z0-9-]*)\s+DEFINITIONS\s*::=)");
+    while (std::getline(in, line)) { std::smatch sm; if (std::regex_search(line, sm, def)) { m[sm[1]] = e.path(); break; } }
+  }
+  return m;
+}
+static std::set<std::string> Imports(const std::string& file) {
+  std::ifstream in(file); std::stringstream ss; ss << in.rdbuf(); std::string s = ss.str();
+  std::set<std::string> out;
+  auto p = s.find("IMPORTS"); if (p==std::string::npos) return out;
+  auto e = s.find(';', p);
+  std::string block = s.substr(p, e-p);
+  std::regex from(R"(FROM\s+([A-Za-z][A-Za-z0-9-]*))");
+  for (std::sregex_iterator it(block.begin(), block.end(), from), end; it!=end; ++it) out.insert((*it)[1]);
+  return out;
+}
+TEST(Scratch, Closure) {
+  auto files = ModuleFiles();
+  for (auto& [mod, file] : files) {
+    std::vector<std::string> order; std::set<std::string> seen; std::vector<std::string> todo{mod};
+    while (!todo.empty()) { auto x = todo.back(); todo.pop_back(); if (!seen.insert(x).second) continue; if (!files.count(x)) { printf("missing %s\n", x.c_str()); continue;} order.push_back(files[x]); for (auto& i : Imports(files[x])) todo.push_back(i); }
+    ComPtr<ISnmpMib> mib; ASSERT_EQ(mib::CreateSnmpMib(mib.Put()), S_OK);
+    ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+    for (auto it = order.rbegin(); it != order.rend(); ++it) names->Add(Bstr::FromAnsi(*it).Get(), 0);
+    HRESULT hr = mib->Compile(names.Get());
+    if (FAILED(hr)) printf("%s: %s\n", mod.c_str(), Desc().c_str());
+  }
+}

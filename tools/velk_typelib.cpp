@@ -21,7 +21,10 @@ std::string TypeName(ITypeInfo* owner, const TYPEDESC& t) {
             if (SUCCEEDED(owner->GetRefTypeInfo(t.hreftype, ref.Put()))) {
                 BSTR name = nullptr;
                 ref->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
-                return Text(name);
+                TYPEATTR* attr = nullptr;
+                bool isInterface = SUCCEEDED(ref->GetTypeAttr(&attr)) && attr->typekind != TKIND_ENUM;
+                if (attr) ref->ReleaseTypeAttr(attr);
+                return Text(name) + (isInterface ? "*" : "");
             }
             return "enum";
         }
@@ -71,7 +74,7 @@ void PrintInterface(ITypeInfo* info, const char* role) {
             const ELEMDESC& e = f->lprgelemdescParam[p];
             if (e.paramdesc.wParamFlags & PARAMFLAG_FOPT) params += "[optional] ";
             params += TypeName(info, e.tdesc) + " ";
-            params += (static_cast<UINT>(p) + 1 < count) ? Text(names[p + 1]) : "arg";
+            params += (static_cast<UINT>(p) + 1 < count) ? Text(names[p + 1]) : "value";
         }
         for (UINT k = static_cast<UINT>(f->cParams) + 1; k < count; ++k) SysFreeString(names[k]);
         BSTR help = nullptr;

@@ -33,13 +33,29 @@ int EnumIndex(const LibraryDef* lib, const char* name) {
     return -1;
 }
 
+// Interface references are numbered after the enumerations' (kInterfaceRefBase + index).
+constexpr HREFTYPE kInterfaceRefBase = 0x10000;
+
+int InterfaceIndex(const LibraryDef* lib, const char* name) {
+    if (!lib || !name) return -1;
+    for (size_t i = 0; i < lib->interfaceCount; ++i)
+        if (std::strcmp(lib->interfaces[i]->name, name) == 0) return static_cast<int>(i);
+    return -1;
+}
+
+// Enumerations and the library's own interfaces are VT_USERDEFINED references, so type
+// browsers show their names; everything else is its plain automation type.
 void DescribeType(const CppParam& p, const LibraryDef* lib, TYPEDESC* td) {
     VARTYPE base = p.vt & ~VT_BYREF;
-    int e = (base == VT_I4) ? EnumIndex(lib, p.typeName) : -1;
     td->lptdesc = nullptr;
+    int e = (base == VT_I4) ? EnumIndex(lib, p.typeName) : -1;
+    int i = (base == VT_DISPATCH || base == VT_UNKNOWN) ? InterfaceIndex(lib, p.typeName) : -1;
     if (e >= 0) {
         td->vt = VT_USERDEFINED;
         td->hreftype = static_cast<HREFTYPE>(e);
+    } else if (i >= 0) {
+        td->vt = VT_USERDEFINED;
+        td->hreftype = kInterfaceRefBase + static_cast<HREFTYPE>(i);
     } else {
         td->vt = base;
     }
@@ -262,8 +278,10 @@ public:
                 return CreateTypeInfo(*class_->eventInterface, out);
             return TYPE_E_ELEMENTNOTFOUND;
         }
-        if (ref == kImplIDispatch) return TYPE_E_ELEMENTNOTFOUND;
-        if (!lib_ || ref >= lib_->enumCount) return TYPE_E_ELEMENTNOTFOUND;
+        if (ref == kImplIDispatch || !lib_) return TYPE_E_ELEMENTNOTFOUND;
+        if (ref >= kInterfaceRefBase && ref - kInterfaceRefBase < lib_->interfaceCount)
+            return CreateTypeInfo(*lib_->interfaces[ref - kInterfaceRefBase], out);
+        if (ref >= lib_->enumCount) return TYPE_E_ELEMENTNOTFOUND;
         return CreateEnumTypeInfo(*lib_->enums[ref], lib_, out);
     }
     STDMETHOD(GetContainingTypeLib)(ITypeLib** out, UINT* index) override {

@@ -80,3 +80,30 @@ TEST(Scratch, Closure) {
     if (FAILED(hr)) printf("%s: %s\n", mod.c_str(), Desc().c_str());
   }
 }
+static std::vector<std::string> Translate(const std::vector<std::string>& names) {
+  std::string cmd = "SNMPCONFPATH=/tmp/emptyconf snmptranslate -On -M " VELK_MIBS_DIR " -m ALL";
+  for (auto& n : names) cmd += " '" + n + "'";
+  cmd += " 2>/dev/null";
+  FILE* f = popen(cmd.c_str(), "r"); std::vector<std::string> out; char buf[4096];
+  while (fgets(buf, sizeof buf, f)) { std::string l(buf); while(!l.empty() && (l.back()=='\n')) l.pop_back(); if (!l.empty()) out.push_back(l); }
+  pclose(f); return out;
+}
+TEST(Scratch, AllNodes) {
+  auto files = ModuleFiles();
+  ComPtr<ISnmpMib> mib; ASSERT_EQ(mib::CreateSnmpMib(mib.Put()), S_OK);
+  ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+  for (auto& [m, f] : files) if (m != "TRANSPORT-ADDRESS-MIB") names->Add(Bstr::FromAnsi(f).Get(), 0);
+  ASSERT_EQ(mib->Compile(names.Get()), S_OK) << Desc();
+  auto& nodes = static_cast<mib::SnmpMib*>(mib.Get())->Store().Nodes();
+  printf("nodes=%zu\n", nodes.Size());
+  std::vector<std::string> q; std::vector<std::string> oids;
+  int bad=0, checked=0;
+  for (size_t i = 0; i < nodes.Size(); ++i) {
+    auto& n = nodes.At(i); if (n.module.empty()) continue;
+    std::vector<std::string> one{std::string(n.module)+"::"+std::string(n.name)};
+    auto r = Translate(one); ++checked;
+    std::string mine = "." + std::string(n.oid);
+    if (r.size()!=1 || r[0]!=mine) { ++bad; printf("%s: mine %s theirs %s\n", one[0].c_str(), mine.c_str(), r.empty()?"-":r[0].c_str()); }
+  }
+  printf("checked %d bad %d\n", checked, bad);
+}

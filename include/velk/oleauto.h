@@ -675,6 +675,12 @@ VELKAPI int VelkWideToAnsi(const OLECHAR* src, int srcLen, char* dst, int dstLen
 VELKAPI ULONGLONG VelkSystemTime100ns(void);
 VELKAPI DWORD VelkTickCount(void);
 
+// Dialogs: a host that can show modal dialogs installs a hook; without one, a dialog
+// request shows nothing and succeeds (S_OK). The hook is process-wide.
+typedef HRESULT (*VELK_DIALOG_HOOK)(LPCOLESTR caption, LPCOLESTR text, void* context);
+VELKAPI void VelkSetDialogHook(VELK_DIALOG_HOOK hook, void* context);
+VELKAPI HRESULT VelkShowDialog(LPCOLESTR caption, LPCOLESTR text);
+
 // Thread message loop: one per thread, created on first use; every call acts on the calling
 // thread's loop. Pump: runs what is ready now (tasks, due timers, ready descriptors) and
 // returns how many ran; work arriving meanwhile runs in a later pump. Wait: waits up to the

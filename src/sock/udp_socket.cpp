@@ -212,8 +212,9 @@ bool IsIpv6Text(const sockaddr_storage& ss) {
 }
 
 // Dotted IPv4 (also for IPv4-mapped IPv6), or IPv6 text with "%scope" when it has one.
-std::u16string AddressText(const sockaddr_storage& ss) {
-    char text[INET6_ADDRSTRLEN + 16] = {};
+// Returns the length written into `text`.
+size_t AddressChars(const sockaddr_storage& ss, char (&text)[INET6_ADDRSTRLEN + 16]) {
+    text[0] = '\0';
     if (ss.ss_family == AF_INET) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(ss).sin_addr, text, sizeof(text));
     } else if (ss.ss_family == AF_INET6) {
@@ -228,7 +229,22 @@ std::u16string AddressText(const sockaddr_storage& ss) {
             }
         }
     }
+    return std::strlen(text);
+}
+
+std::u16string AddressText(const sockaddr_storage& ss) {
+    char text[INET6_ADDRSTRLEN + 16];
+    AddressChars(ss, text);
     return Widen(text);
+}
+
+// The same as a new BSTR, without an intermediate string.
+BSTR AddressBstr(const sockaddr_storage& ss) {
+    char text[INET6_ADDRSTRLEN + 16];
+    const size_t n = AddressChars(ss, text);
+    BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+    if (b) VelkAnsiToWide(text, static_cast<int>(n), b, static_cast<int>(n));
+    return b;
 }
 
 uint16_t PortOf(const sockaddr_storage& ss) {
@@ -237,8 +253,10 @@ uint16_t PortOf(const sockaddr_storage& ss) {
     return 0;
 }
 
+// Follows VT_BYREF|VT_VARIANT to the VARIANT it refers to.
 const VARIANT* Deref(const VARIANT* v) {
-    for (int depth = 0; depth < 8 && v && v->vt == (VT_BYREF | VT_VARIANT); ++depth) v = v->pvarVal;
+    for (int depth = 0; depth < 8 && v && v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal; ++depth)
+        v = v->pvarVal;
     return v;
 }
 
@@ -724,7 +742,7 @@ HRESULT UdpSocket::ReceiveDatagram(VARIANT* Data, VARIANT* Address, VARIANT* Por
         const auto count = static_cast<LONG>(h.data->rgsabound[0].cElements);
         Trace(false, h.from, static_cast<const uint8_t*>(h.data->pvData), static_cast<size_t>(count));
         PutArray(Data, h.data);
-        if (Address) PutText(Address, NewBstr(AddressText(h.from)));
+        if (Address) PutText(Address, AddressBstr(h.from));
         if (Port) PutLong(Port, PortOf(h.from));
         *pVal = count;
     }

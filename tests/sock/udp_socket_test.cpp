@@ -234,7 +234,7 @@ TEST_F(UdpSocketTest, WaitsEndByTimeOutAbortCloseOrDatagramWhileTheLoopKeepsRunn
         HRESULT expected;
         std::function<void(Peer& a, Peer& b)> fromTimer;
     } cases[] = {
-        {"time-out", 150, Err(10060), [](Peer&, Peer&) {}},
+        {"time-out", 300, Err(10060), [](Peer&, Peer&) {}},
         {"abort", 5000, Err(11103), [](Peer&, Peer& b) { b.socket->AbortSocket(); }},
         {"close", 5000, Err(10057), [](Peer&, Peer& b) { b.socket->CloseSocket(); }},
         {"datagram", 5000, S_OK, [](Peer& a, Peer& b) { a.Send(Bytes{9, 9}, u"127.0.0.1", b.Port()); }},

@@ -50,6 +50,22 @@ HRESULT SnmpMib::CreateInstance(REFIID iid, void** out) {
     return mib->QueryInterface(iid, out);
 }
 
+HRESULT SnmpMib::QueryExtraInterface(REFIID iid, void** out) {
+    if (iid != IID_SnmpMibImpl) return E_NOINTERFACE;
+    AddRef();
+    *out = this;
+    return S_OK;
+}
+
+SnmpMib* SnmpMib::From(ISnmpMib* mib) {
+    if (!mib) return nullptr;
+    void* raw = nullptr;
+    if (FAILED(mib->QueryInterface(IID_SnmpMibImpl, &raw)) || !raw) return nullptr;
+    auto* own = static_cast<SnmpMib*>(raw);
+    own->Release();  // the caller's reference keeps it alive
+    return own;
+}
+
 HRESULT CreateSnmpMib(ISnmpMib** out) {
     return SnmpMib::CreateInstance(IID_ISnmpMib, reinterpret_cast<void**>(out));
 }

@@ -12,6 +12,10 @@
 
 namespace velk::mib {
 
+// Private interface identity answered only by SnmpMib (see SnmpMib::From).
+// {2A9F4C61-7B05-4E3D-8C12-9D6E0B47A3F8}
+inline constexpr IID IID_SnmpMibImpl = {0x2a9f4c61, 0x7b05, 0x4e3d, {0x8c, 0x12, 0x9d, 0x6e, 0x0b, 0x47, 0xa3, 0xf8}};
+
 class SnmpMib final
     : public rt::Object<SnmpMib, rt::Dual<ISnmpMib>, rt::SupportErrorInfo<ISnmpMib>> {
 public:
@@ -53,6 +57,10 @@ public:
 
     // The library's own view of the store.
     MibStore& Store() { return *store_; }
+
+    // Our store behind an ISnmpMib, or null for a host object. Borrowed.
+    static SnmpMib* From(ISnmpMib* mib);
+    HRESULT QueryExtraInterface(REFIID iid, void** out);
 
 private:
     std::unique_ptr<MibStore> store_;

@@ -1,8 +1,15 @@
 // The object map.
 #include "server/object_map.h"
 
+#include "model/table.h"
+#include "model/table_row.h"
+#include "model/trap.h"
+#include "model/traps.h"
+#include "model/variable.h"
+#include "model/variables.h"
 #include "runtime/registry.h"
 #include "sock/host_info.h"
+#include "sock/udp_socket.h"
 #include "sock/velk_strings.h"
 #include "typelib/typelib.h"
 
@@ -18,6 +25,13 @@ struct MapEntry {
 const MapEntry kObjectMap[] = {
     {&CLSID_VelkStrings, &rt::CreateInstanceOf<sock::VelkStrings>},
     {&CLSID_VelkHostInfo, &rt::CreateInstanceOf<sock::HostInfo>},
+    {&CLSID_UdpSocketComponent, &sock::UdpSocket::CreateInstance},
+    {&CLSID_SnmpVariable, &model::SnmpVariable::CreateInstance},
+    {&CLSID_SnmpVariables, &model::SnmpVariables::CreateInstance},
+    {&CLSID_SnmpTable, &model::SnmpTable::CreateInstance},
+    {&CLSID_SnmpTableRow, &model::SnmpTableRow::CreateInstance},
+    {&CLSID_SnmpTrap, &model::SnmpTrap::CreateInstance},
+    {&CLSID_SnmpTraps, &model::SnmpTraps::CreateInstance},
 };
 
 }  // namespace

@@ -2,7 +2,7 @@
 // loop, with the events of _IUdpEvents.
 //
 // Failures are 0x800A0000 plus an ErrorConstants number with the thread's error record
-// (source "Velk.UdpSocket.1"); null out-pointers give E_POINTER. Errno values map to:
+// (source: the class's versioned ProgID once registered); null out-pointers give E_POINTER. Errno values map to:
 // EACCES/EPERM 10013, EADDRINUSE 10048, EADDRNOTAVAIL/EAFNOSUPPORT 10049, ENETDOWN 10050,
 // ENETUNREACH 10051, ENETRESET 10052, ECONNABORTED 10053, ECONNRESET 10054,
 // ENOBUFS/ENOMEM/EMFILE/ENFILE 10055, ENOTCONN 10057, ETIMEDOUT 10060, ECONNREFUSED 10061,
@@ -78,11 +78,14 @@ public:
     STDMETHOD(SendDatagram)(VARIANT* Data, BSTR Host, LONG Port, LONG Length, LONG Flags,
                             LONG* pVal) override;
     // Takes one datagram whole: Data becomes a zero-based VT_ARRAY|VT_UI1, Address the
-    // sender's text, Port its port (VT_I4); *pVal the byte count. When none is there (after
-    // waiting up to BlockingTimeout when it is not 0) *pVal is 0 and the other outputs keep
-    // their values, except that a time-out fails with 10060 and AbortSocket with 11103. A
-    // VARIANT holding VT_BYREF|VT_VARIANT is written through; Address and Port may be null.
-    // Data or pVal null: E_POINTER. Not open: 10057.
+    // sender's text, Port its port (VT_I4); *pVal the byte count (0 for an empty datagram,
+    // whose outputs are set too). With BlockingTimeout 0 and nothing there, *pVal is 0 and
+    // the outputs keep their values. Otherwise it waits up to BlockingTimeout, letting the
+    // loop run other work; a time-out fails with 10060, AbortSocket with 11103, CloseSocket
+    // with 10057, an ICMP error report (see SocketError) with its number. Every call makes
+    // DatagramArrived due again. Outputs holding VT_BYREF|VT_VARIANT, VT_BYREF|VT_BSTR,
+    // VT_BYREF|VT_I4 or VT_BYREF|VT_ARRAY|VT_UI1 are written through. Address and Port may
+    // be null; Data or pVal null: E_POINTER. Not open: 10057.
     STDMETHOD(ReceiveDatagram)(VARIANT* Data, VARIANT* Address, VARIANT* Port,
                                LONG* pVal) override;
     // The bound address ("0.0.0.0" for the dual-stack wildcard) and port; empty and 0 when

@@ -27,6 +27,8 @@ constexpr MessageText kTexts[] = {
     {112, "Unexpected end of file found."},
     {113, "\"%s\" has an OID of more than 128 sub-identifiers."},
     {116, "Illegal Serialized File."},
+    {117, "%s cannot be written."},
+    {118, "\"%s\" cannot be stored in a MIB image."},
     // Messages of the companion library.
     {124, "The server refused to perform the specified operation."},
     {125, "The server does not support the request type of query."},

@@ -1,13 +1,18 @@
-// Decoding of a message, front to back, each element read once. Every check is made
-// against the bytes actually received (an outer length 8192 above them is accepted but
-// never trusted), and the first failing check ends the parse, keeping what was read.
+// Decoding of a message, front to back, each byte read once. Every check is made against
+// the bytes actually received (an outer length 8192 above them is accepted but never
+// trusted), and the first failing check ends the parse, keeping what was read.
+//
+// The walk uses a small inline cursor with the reading rules of BerReader (definite
+// lengths of up to four bytes, contents inside the bytes, number contents of at most 127
+// bytes, sub-identifiers that end within their content); texts are rendered into stack
+// buffers and each becomes one BSTR.
+#include <array>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "automation/error_reporting.h"
-#include "codec/ber_reader.h"
 #include "codec/message.h"
-#include "model/value_text.h"
 
 namespace velk::codec {
 
@@ -25,9 +30,209 @@ constexpr uint64_t kLengthSlack = 8192;
 constexpr std::size_t kShortName = 9;
 constexpr std::size_t kMaxNameTotal = 16384;
 constexpr int kMaxImplausible = 10;
+// Longest number content; anything longer is malformed.
+constexpr std::size_t kMaxNumberContent = 127;
+// OID contents up to this many bytes render into a stack buffer (4 characters per byte,
+// plus the first arc and its dot, is the most an OID text can take).
+constexpr std::size_t kStackOidBytes = 127;
+constexpr std::size_t kStackOidChars = 4 * kStackOidBytes + 2;
 
-BSTR NewText(std::u16string_view text) {
-    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Decimal text of v at `out`; returns the end.
+char16_t* RenderDecimal(uint64_t v, char16_t* out) {
+    if (v < 10) {
+        *out = static_cast<char16_t>(u'0' + v);
+        return out + 1;
+    }
+    char16_t digits[20];
+    char16_t* p = digits + 20;
+    while (v >= 100) {
+        const auto pair = static_cast<std::size_t>(v % 100) * 2;
+        v /= 100;
+        *--p = static_cast<char16_t>(kDigitPairs[pair + 1]);
+        *--p = static_cast<char16_t>(kDigitPairs[pair]);
+    }
+    if (v >= 10) {
+        const auto pair = static_cast<std::size_t>(v) * 2;
+        *--p = static_cast<char16_t>(kDigitPairs[pair + 1]);
+        *--p = static_cast<char16_t>(kDigitPairs[pair]);
+    } else {
+        *--p = static_cast<char16_t>(u'0' + v);
+    }
+    const auto n = static_cast<std::size_t>(digits + 20 - p);
+    std::memcpy(out, p, n * sizeof(char16_t));
+    return out + n;
+}
+
+char16_t* RenderSigned(int32_t v, char16_t* out) {
+    if (v >= 0) return RenderDecimal(static_cast<uint64_t>(v), out);
+    *out++ = u'-';
+    return RenderDecimal(uint64_t{0} - static_cast<uint64_t>(int64_t{v}), out);
+}
+
+BSTR NewText(const char16_t* begin, const char16_t* end) {
+    return SysAllocStringLen(begin, static_cast<UINT>(end - begin));
+}
+
+// Forward-only reader over the bytes received. Every operation checks the bytes it needs
+// and fails (false) without reading past the end.
+class Cursor {
+public:
+    Cursor(const uint8_t* data, std::size_t size) : begin_(data), p_(data), end_(data + size) {}
+
+    std::size_t Position() const { return static_cast<std::size_t>(p_ - begin_); }
+    std::size_t Remaining() const { return static_cast<std::size_t>(end_ - p_); }
+    bool AtEnd() const { return p_ == end_; }
+
+    bool Byte(uint8_t& b) {
+        if (p_ == end_) return false;
+        b = *p_++;
+        return true;
+    }
+    bool Tag(uint8_t expected) { return p_ != end_ && *p_++ == expected; }
+    // A definite length: below 0x80 itself, 0x81..0x84 followed by that many bytes.
+    bool Length(std::size_t& n) {
+        if (p_ == end_) return false;
+        const uint8_t first = *p_;
+        if (first < 0x80) {
+            ++p_;
+            n = first;
+            return true;
+        }
+        const std::size_t bytes = first & 0x7Fu;
+        if (bytes == 0 || bytes > 4 || bytes >= Remaining()) return false;
+        std::size_t v = 0;
+        for (std::size_t i = 1; i <= bytes; ++i) v = (v << 8) | p_[i];
+        p_ += bytes + 1;
+        n = v;
+        return true;
+    }
+    // Length and content, the content inside the bytes.
+    bool Content(const uint8_t*& data, std::size_t& n) {
+        const uint8_t* start = p_;
+        if (!Length(n) || n > Remaining()) {
+            p_ = start;
+            return false;
+        }
+        data = p_;
+        p_ += n;
+        return true;
+    }
+    bool NumberContent(const uint8_t*& data, std::size_t& n) {
+        return Content(data, n) && n <= kMaxNumberContent;
+    }
+    bool Integer(int32_t& value) {
+        const uint8_t* data;
+        std::size_t n;
+        if (!NumberContent(data, n)) return false;
+        uint32_t v = (n && (data[0] & 0x80)) ? ~uint32_t{0} : 0;
+        for (std::size_t i = 0; i < n; ++i) v = (v << 8) | data[i];
+        value = static_cast<int32_t>(v);
+        return true;
+    }
+    // Unsigned contents keep their last eight bytes (the caller keeps 32 or 64 bits).
+    bool Unsigned(uint64_t& value) {
+        const uint8_t* data;
+        std::size_t n;
+        if (!NumberContent(data, n)) return false;
+        uint64_t v = 0;
+        for (std::size_t i = 0; i < n; ++i) v = (v << 8) | data[i];
+        value = v;
+        return true;
+    }
+    // Moves to `position` (from the start of the bytes); false past the end.
+    bool Seek(std::size_t position) {
+        if (position > static_cast<std::size_t>(end_ - begin_)) return false;
+        p_ = begin_ + position;
+        return true;
+    }
+
+private:
+    const uint8_t* begin_;
+    const uint8_t* p_;
+    const uint8_t* end_;
+};
+
+// ".v" for the one-byte sub-identifiers v (0..127), as up to four characters packed into
+// eight bytes (stored whole; the length says how many count).
+struct ArcText {
+    char16_t chars[4];
+    uint8_t length;
+};
+
+constexpr auto kArcTexts = [] {
+    std::array<ArcText, 128> table{};
+    for (unsigned v = 0; v < 128; ++v) {
+        ArcText& t = table[v];
+        t.chars[0] = u'.';
+        if (v >= 100) {
+            t.chars[1] = static_cast<char16_t>(u'0' + v / 100);
+            t.chars[2] = static_cast<char16_t>(u'0' + v / 10 % 10);
+            t.chars[3] = static_cast<char16_t>(u'0' + v % 10);
+            t.length = 4;
+        } else if (v >= 10) {
+            t.chars[1] = static_cast<char16_t>(u'0' + v / 10);
+            t.chars[2] = static_cast<char16_t>(u'0' + v % 10);
+            t.length = 3;
+        } else {
+            t.chars[1] = static_cast<char16_t>(u'0' + v);
+            t.length = 2;
+        }
+    }
+    return table;
+}();
+
+// OID text of an OID content: arcs as decimals joined by dots; the first sub-identifier X
+// gives two arcs (0 and X below 40, 1 and X - 40 below 80, else 2 and X - 80); sub-
+// identifiers keep their low 32 bits. `out` has room for 4 * n + 2 characters. Returns the
+// end, or null when the last sub-identifier does not end within the content.
+char16_t* RenderOid(const uint8_t* data, std::size_t n, char16_t* out) {
+    const uint8_t* const end = data + n;
+    // The first sub-identifier gives two arcs.
+    uint32_t sub = 0;
+    uint8_t b;
+    do {
+        if (data == end) return nullptr;
+        b = *data++;
+        sub = (sub << 7) | (b & 0x7Fu);
+    } while (b & 0x80);
+    const uint32_t a1 = sub < 40 ? 0 : sub < 80 ? 1 : 2;
+    *out++ = static_cast<char16_t>(u'0' + a1);
+    *out++ = u'.';
+    out = RenderDecimal(sub - 40 * a1, out);
+    while (data != end) {
+        b = *data++;
+        if (!(b & 0x80)) {
+            // One byte: at most 4 characters, within the 4 per content byte of `out`.
+            const ArcText& t = kArcTexts[b];
+            std::memcpy(out, t.chars, sizeof t.chars);
+            out += t.length;
+            continue;
+        }
+        sub = b & 0x7Fu;
+        do {
+            if (data == end) return nullptr;
+            b = *data++;
+            sub = (sub << 7) | (b & 0x7Fu);
+        } while (b & 0x80);
+        *out++ = u'.';
+        out = RenderDecimal(sub, out);
+    }
+    return out;
+}
+
+// Text of an IpAddress content: the first four bytes (missing ones read 0) as decimals
+// joined by dots. `out` has room for 15 characters.
+char16_t* RenderAddress(const uint8_t* data, std::size_t n, char16_t* out) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (i) *out++ = u'.';
+        out = RenderDecimal(i < n ? data[i] : 0u, out);
+    }
+    return out;
 }
 
 }  // namespace
@@ -35,8 +240,9 @@ BSTR NewText(std::u16string_view text) {
 // Fills a reset message from BER bytes.
 class MessageDecoder {
 public:
-    MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size)
-        : m_(message), r_(data, size), size_(size) {}
+    MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size,
+                   SnmpMessage::RetiredVariables& retired)
+        : m_(message), c_(data, size), retired_(retired) {}
 
     // S_OK; kMalformed at the first failing check; E_OUTOFMEMORY, or the creation error of
     // a variable.
@@ -45,31 +251,15 @@ public:
     bool CommunityRead() const { return communityRead_; }
 
 private:
-    bool Tag(uint8_t expected) {
-        const auto tag = r_.GetByte();
-        return tag && *tag == expected;
-    }
+    HRESULT ParseTrap1();
     HRESULT ParseVarBindList();
     HRESULT ParseVarBind(std::size_t index);
-    // Sets the variable's value from the value tag; kMalformed when its content does not
-    // read. `varBindEnd` is where the VarBind ends by its length.
-    HRESULT ParseValue(SnmpVariable& v, uint8_t tag, std::size_t varBindEnd);
-    // Moves to `end` (the end of a VarBind by its length); false when that lies behind the
-    // position or past the bytes.
-    bool MoveTo(std::size_t end) {
-        if (end < r_.Position() || end > size_) return false;
-        return r_.Skip(end - r_.Position());
-    }
-    static bool SetNumberText(SnmpVariable& v, char16_t* begin, char16_t* end) {
-        BSTR text = SysAllocStringLen(begin, static_cast<UINT>(end - begin));
-        if (!text) return false;
-        v.SetValueText(text);
-        return true;
-    }
+    // The OID text of a content, as a new BSTR; kMalformed or E_OUTOFMEMORY on failure.
+    HRESULT OidText(const uint8_t* data, std::size_t n, BSTR* out);
 
     SnmpMessage& m_;
-    BerReader r_;
-    std::size_t size_;
+    Cursor c_;
+    SnmpMessage::RetiredVariables& retired_;
     bool communityRead_ = false;
     bool bulk_ = false;
     bool creationChecked_ = false;
@@ -78,29 +268,27 @@ private:
 };
 
 HRESULT MessageDecoder::Parse() {
-    if (!Tag(0x30)) return kMalformed;
-    const auto length = r_.GetLength();
-    if (!length) return kMalformed;
-    const uint64_t rest = r_.Remaining();
-    if (*length != rest && *length != rest + kLengthSlack) return kMalformed;
+    std::size_t length;
+    if (!c_.Tag(0x30) || !c_.Length(length)) return kMalformed;
+    const uint64_t rest = c_.Remaining();
+    if (length != rest && length != rest + kLengthSlack) return kMalformed;
 
-    if (!Tag(0x02)) return kMalformed;
-    const auto version = r_.GetInteger();
-    if (!version) return kMalformed;
+    int32_t version;
+    if (!c_.Tag(0x02) || !c_.Integer(version)) return kMalformed;
 
-    if (!Tag(0x04)) return kMalformed;
-    const auto community = r_.GetBytes();
-    if (!community) return kMalformed;
+    const uint8_t* community;
+    std::size_t communityLength;
+    if (!c_.Tag(0x04) || !c_.Content(community, communityLength)) return kMalformed;
     {
-        const auto* bytes = reinterpret_cast<const char*>(community->data());
-        const void* zero = community->empty() ? nullptr : std::memchr(bytes, 0, community->size());
-        const std::size_t n = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes)
-                                   : community->size();
+        // The community ends at its first zero byte.
+        const void* zero = communityLength ? std::memchr(community, 0, communityLength) : nullptr;
+        const std::size_t n = zero ? static_cast<std::size_t>(static_cast<const uint8_t*>(zero) - community)
+                                   : communityLength;
         BSTR text = nullptr;
         if (n) {
             text = SysAllocStringLen(nullptr, static_cast<UINT>(n));
             if (!text) return E_OUTOFMEMORY;
-            VelkAnsiToWide(bytes, static_cast<int>(n), text, static_cast<int>(n));
+            VelkAnsiToWide(reinterpret_cast<const char*>(community), static_cast<int>(n), text, static_cast<int>(n));
         }
         SysFreeString(m_.community_);
         m_.community_ = text;
@@ -108,69 +296,82 @@ HRESULT MessageDecoder::Parse() {
     }
 
     // The PDU tag: context-specific or constructed, tag number 0 to 7.
-    const auto pduTag = r_.GetByte();
-    if (!pduTag || (*pduTag & 0xA0) == 0 || (*pduTag & 0x1F) > 7) return kMalformed;
-    const auto pduLength = r_.GetLength();
-    if (!pduLength || *pduLength > r_.Remaining()) return kMalformed;
-    const LONG type = (*pduTag & 0x07) + ((*version == 0 || *version == 32) ? snmp1 : snmp2);
+    uint8_t pduTag;
+    std::size_t pduLength;
+    if (!c_.Byte(pduTag) || (pduTag & 0xA0) == 0 || (pduTag & 0x1F) > 7) return kMalformed;
+    if (!c_.Length(pduLength) || pduLength > c_.Remaining()) return kMalformed;
+    const LONG type = (pduTag & 0x07) + ((version == 0 || version == 32) ? snmp1 : snmp2);
     if (type == 37 || type == 38 || type == 39 || type == 68) return kMalformed;
     m_.type_ = type;
+    if (type == snmpTrap1) return ParseTrap1();
 
-    if (type == snmpTrap1) {
-        std::u16string& text = m_.decodeText_;
-        if (!Tag(0x06) || !r_.GetOidText(text)) return kMalformed;
-        if (!text.empty()) {
-            BSTR enterprise = NewText(text);
-            if (!enterprise) return E_OUTOFMEMORY;
-            SysFreeString(m_.enterprise_);
-            m_.enterprise_ = enterprise;
-        }
-        if (!Tag(0x40) || !r_.GetIpAddressText(text)) return kMalformed;
-        BSTR address = NewText(text);
-        if (!address) return E_OUTOFMEMORY;
-        SysFreeString(m_.agentAddress_);
-        m_.agentAddress_ = address;
-        if (!Tag(0x02)) return kMalformed;
-        const auto generic = r_.GetInteger();
-        if (!generic) return kMalformed;
-        m_.genericTrap_ = *generic;
-        if (!Tag(0x02)) return kMalformed;
-        const auto specific = r_.GetInteger();
-        if (!specific) return kMalformed;
-        m_.specificTrap_ = *specific;
-        if (!Tag(0x43)) return kMalformed;
-        const auto upTime = r_.GetUnsigned();
-        if (!upTime) return kMalformed;
-        m_.upTime_ = static_cast<LONG>(*upTime);
-        return ParseVarBindList();
-    }
-
-    if (!Tag(0x02)) return kMalformed;
-    const auto id = r_.GetInteger();
-    if (!id) return kMalformed;
-    m_.id_ = *id;
-    if (!Tag(0x02)) return kMalformed;
-    const auto status = r_.GetInteger();
-    if (!status) return kMalformed;
+    int32_t id, status, index;
+    if (!c_.Tag(0x02) || !c_.Integer(id)) return kMalformed;
+    m_.id_ = id;
+    if (!c_.Tag(0x02) || !c_.Integer(status)) return kMalformed;
     bulk_ = type == snmpGetBulk2;
     if (bulk_)
-        m_.nonRepeaters_ = *status;
+        m_.nonRepeaters_ = status;
     else
-        m_.exception_ = *status == 32 ? 0 : *status;
-    if (!Tag(0x02)) return kMalformed;
-    const auto index = r_.GetInteger();
-    if (!index) return kMalformed;
+        m_.exception_ = status == 32 ? 0 : status;
+    if (!c_.Tag(0x02) || !c_.Integer(index)) return kMalformed;
     if (bulk_)
-        m_.maxRepetition_ = *index;
+        m_.maxRepetition_ = index;
     else
-        m_.exceptionIndex_ = *index;
+        m_.exceptionIndex_ = index;
+    return ParseVarBindList();
+}
+
+HRESULT MessageDecoder::OidText(const uint8_t* data, std::size_t n, BSTR* out) {
+    *out = nullptr;
+    if (n <= kStackOidBytes) {
+        char16_t text[kStackOidChars];
+        char16_t* end = RenderOid(data, n, text);
+        if (!end) return kMalformed;
+        *out = NewText(text, end);
+    } else {
+        std::u16string& text = m_.decodeText_;
+        text.resize(4 * n + 2);
+        char16_t* end = RenderOid(data, n, text.data());
+        if (!end) return kMalformed;
+        *out = NewText(text.data(), end);
+    }
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT MessageDecoder::ParseTrap1() {
+    const uint8_t* data;
+    std::size_t n;
+    if (!c_.Tag(0x06) || !c_.Content(data, n)) return kMalformed;
+    if (n) {
+        BSTR enterprise;
+        if (HRESULT hr = OidText(data, n, &enterprise); FAILED(hr)) return hr;
+        SysFreeString(m_.enterprise_);
+        m_.enterprise_ = enterprise;
+    }
+    if (!c_.Tag(0x40) || !c_.Content(data, n)) return kMalformed;
+    char16_t text[16];
+    BSTR address = NewText(text, RenderAddress(data, n, text));
+    if (!address) return E_OUTOFMEMORY;
+    SysFreeString(m_.agentAddress_);
+    m_.agentAddress_ = address;
+    int32_t generic, specific;
+    uint64_t upTime;
+    if (!c_.Tag(0x02) || !c_.Integer(generic)) return kMalformed;
+    m_.genericTrap_ = generic;
+    if (!c_.Tag(0x02) || !c_.Integer(specific)) return kMalformed;
+    m_.specificTrap_ = specific;
+    if (!c_.Tag(0x43) || !c_.Unsigned(upTime)) return kMalformed;
+    m_.upTime_ = static_cast<LONG>(static_cast<uint32_t>(upTime));
     return ParseVarBindList();
 }
 
 HRESULT MessageDecoder::ParseVarBindList() {
     // Any tag; the length must be well-formed, its value is not relied on.
-    if (!r_.GetByte() || !r_.GetLength()) return kMalformed;
-    for (std::size_t index = 0; !r_.AtEnd(); ++index) {
+    uint8_t tag;
+    std::size_t length;
+    if (!c_.Byte(tag) || !c_.Length(length)) return kMalformed;
+    for (std::size_t index = 0; !c_.AtEnd(); ++index) {
         if (HRESULT hr = ParseVarBind(index); FAILED(hr)) return hr;
     }
     return S_OK;
@@ -181,6 +382,7 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
         if (HRESULT hr = rt::CreationFailure(CLSID_SnmpVariable); FAILED(hr)) return hr;
         creationChecked_ = true;
     }
+    retired_.ReleaseNext();
     auto variable = ComPtr<SnmpVariable>::Adopt(model::NewSnmpVariable());
     if (!variable) return E_OUTOFMEMORY;
     SnmpVariable& v = *variable;
@@ -189,88 +391,107 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
     const bool repeat = bulk_ && nonRepeaters >= 0 && index >= static_cast<std::size_t>(nonRepeaters);
     v.SetRepeat(repeat ? VARIANT_TRUE : VARIANT_FALSE);
 
-    if (!r_.GetByte()) return kMalformed;
-    const auto varBindLength = r_.GetLength();
-    if (!varBindLength) return kMalformed;
-    const std::size_t varBindEnd = r_.Position() + *varBindLength;
-
-    std::u16string& name = m_.decodeText_;
-    if (!r_.GetByte() || !r_.GetOidText(name)) return kMalformed;
-    BSTR oid = NewText(name);
-    if (!oid) return E_OUTOFMEMORY;
+    // VarBind and name: any tags, well-formed lengths.
+    uint8_t tag;
+    std::size_t varBindLength;
+    const uint8_t* name;
+    std::size_t nameLength;
+    if (!c_.Byte(tag) || !c_.Length(varBindLength)) return kMalformed;
+    const std::size_t varBindEnd = c_.Position() + varBindLength;
+    if (!c_.Byte(tag) || !c_.Content(name, nameLength)) return kMalformed;
+    BSTR oid;
+    if (HRESULT hr = OidText(name, nameLength, &oid); FAILED(hr)) return hr;
     v.SetOid(oid);
-    nameTotal_ += name.size();
-    if ((name.size() < kShortName || nameTotal_ > kMaxNameTotal) && ++implausible_ > kMaxImplausible)
+    const std::size_t chars = SysStringLen(oid);
+    nameTotal_ += chars;
+    if ((chars < kShortName || nameTotal_ > kMaxNameTotal) && ++implausible_ > kMaxImplausible)
         return kMalformed;
 
-    const auto tag = r_.GetByte();
-    if (!tag) return kMalformed;
-    if (HRESULT hr = ParseValue(v, *tag, varBindEnd); FAILED(hr)) return hr;
-    m_.members_->AppendOwned(variable.Detach());
-    return S_OK;
-}
-
-HRESULT MessageDecoder::ParseValue(SnmpVariable& v, uint8_t tag, std::size_t varBindEnd) {
-    char16_t number[model::kMaxDecimalLength];
+    // The value, by its tag.
+    const std::size_t valueTag = c_.Position();
+    if (!c_.Byte(tag)) return kMalformed;
+    char16_t text[24];  // a number or an address
+    char16_t* textEnd = nullptr;
     switch (tag) {
         case 0x02: {
             v.SetType(snmpInteger);
-            const auto value = r_.GetInteger();
-            if (!value) return kMalformed;
-            return SetNumberText(v, number, model::RenderSigned(*value, number)) ? S_OK : E_OUTOFMEMORY;
+            int32_t value;
+            if (!c_.Integer(value)) return kMalformed;
+            textEnd = RenderSigned(value, text);
+            break;
         }
         case 0x41:
         case 0x42:
         case 0x43:
-        case 0x47: {
-            v.SetType(tag == 0x41 ? snmpCounter32 : tag == 0x42 ? snmpGuage32 : tag == 0x43 ? snmpTimeTicks : snmpUInteger32);
-            const auto value = r_.GetUnsigned();
-            if (!value) return kMalformed;
-            return SetNumberText(v, number, model::RenderUnsigned(*value, number)) ? S_OK : E_OUTOFMEMORY;
-        }
+        case 0x47:
         case 0x46: {
-            v.SetType(snmpCounter64);
-            const auto value = r_.GetUnsigned64();
-            if (!value) return kMalformed;
-            return SetNumberText(v, number, model::RenderUnsigned(*value, number)) ? S_OK : E_OUTOFMEMORY;
+            v.SetType(tag == 0x41 ? snmpCounter32 : tag == 0x42 ? snmpGuage32 : tag == 0x43 ? snmpTimeTicks
+                      : tag == 0x47 ? snmpUInteger32 : snmpCounter64);
+            uint64_t value;
+            if (!c_.Unsigned(value)) return kMalformed;
+            textEnd = RenderDecimal(tag == 0x46 ? value : static_cast<uint32_t>(value), text);
+            break;
         }
         case 0x04:
         case 0x44:
         case 0x45: {
             v.SetType(tag == 0x04 ? snmpOctetString : tag == 0x44 ? snmpOpaque : snmpNSAPAddress);
-            const auto bytes = r_.GetBytes();
-            if (!bytes) return kMalformed;
-            return v.SetValueBytes(bytes->data(), bytes->size()) ? S_OK : E_OUTOFMEMORY;
+            const uint8_t* data;
+            std::size_t n;
+            if (!c_.Content(data, n)) return kMalformed;
+            if (!v.SetValueBytes(data, n)) return E_OUTOFMEMORY;
+            break;
         }
-        case 0x05:
+        case 0x05: {
             v.SetType(snmpNull);
-            return r_.GetBytes() ? S_OK : kMalformed;
-        case 0x06:
-        case 0x40: {
-            v.SetType(tag == 0x06 ? snmpObjectID : snmpIpAddress);
-            std::u16string& text = m_.decodeText_;
-            if (!(tag == 0x06 ? r_.GetOidText(text) : r_.GetIpAddressText(text))) return kMalformed;
-            BSTR value = NewText(text);
-            if (!value) return E_OUTOFMEMORY;
-            v.SetValueText(value);
-            return S_OK;
+            const uint8_t* data;
+            std::size_t n;
+            if (!c_.Content(data, n)) return kMalformed;
+            break;
         }
-        case 0x80:
-        case 0x81:
-        case 0x82:
-            v.SetException(tag - 0x80 + 1);
-            return MoveTo(varBindEnd) ? S_OK : kMalformed;
+        case 0x06: {
+            v.SetType(snmpObjectID);
+            const uint8_t* data;
+            std::size_t n;
+            if (!c_.Content(data, n)) return kMalformed;
+            BSTR value;
+            if (HRESULT hr = OidText(data, n, &value); FAILED(hr)) return hr;
+            v.SetValueText(value);
+            break;
+        }
+        case 0x40: {
+            v.SetType(snmpIpAddress);
+            const uint8_t* data;
+            std::size_t n;
+            if (!c_.Content(data, n)) return kMalformed;
+            textEnd = RenderAddress(data, n, text);
+            break;
+        }
         default:
-            // A value this reader does not know: the variable keeps its name alone.
-            return MoveTo(varBindEnd) ? S_OK : kMalformed;
+            // An exception, or a value this reader does not know (the variable keeps its
+            // name alone): reading goes on at the end of the VarBind by its length. That
+            // may be back over the value tag (a VarBind of a name alone, as the encoder
+            // writes for a Type outside the table), never further back, so every VarBind
+            // moves forward.
+            if (tag >= 0x80 && tag <= 0x82) v.SetException(tag - 0x80 + 1);
+            if (varBindEnd < valueTag || !c_.Seek(varBindEnd)) return kMalformed;
+            break;
     }
+    if (textEnd) {
+        BSTR value = NewText(text, textEnd);
+        if (!value) return E_OUTOFMEMORY;
+        v.SetValueText(value);
+    }
+    m_.members_->AppendOwned(variable.Detach());
+    return S_OK;
 }
 
-HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes) {
+HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes,
+                                RetiredVariables& retired) {
     HRESULT hr = kMalformed;
     bool communityRead = false;
     if (haveBytes) {
-        MessageDecoder decoder(*this, data, size);
+        MessageDecoder decoder(*this, data, size, retired);
         try {
             hr = decoder.Parse();
         } catch (const std::bad_alloc&) {
@@ -280,8 +501,7 @@ HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool have
     }
     if (!communityRead) SetDefaultCommunity();
     if (exceptionIndex_ == 32 && members_->Size() < 32) exceptionIndex_ = 0;
-    if (hr == kMalformed) return automation::ReportError(CLSID_SnmpMessage, kFormatError);
-    return hr;
+    return hr == kMalformed ? automation::ReportError(CLSID_SnmpMessage, kFormatError) : hr;
 }
 
 }  // namespace velk::codec

@@ -117,7 +117,8 @@ private:
     // Encodes Message and sends it; the send's (or the failing Encode's) result.
     HRESULT SendMessage();
     // The waiting of the blocking Send for the response that carries `requestId`.
-    HRESULT AwaitResponse(LONG requestId);
+    // `limit` is Timeout read as unsigned milliseconds (kInfinite: no limit).
+    HRESULT AwaitResponse(LONG requestId, DWORD limit);
     // Takes one datagram and processes it: decode into Message, sender into AgentName and
     // AgentPort, completion from Mib, then Trap, Response or Error. `*taken` tells whether
     // a datagram was there. Returns the receive's failure, the Decode failure, or S_OK.
@@ -126,7 +127,8 @@ private:
     void CompleteFromMib(ISnmpMessage* message);
     // Posts one repeated DatagramArrived when an announcement was passed over.
     void RepeatMissedAnnouncement();
-    // The blocking Get or Set of AgentVariable.
+    // The blocking Get or Set of AgentVariable: sends `variable` alone with `type`; fails
+    // with the Send's result, or with 12019 when the answer carries an error status.
     HRESULT RequestOneVariable(BSTR oid, ISnmpVariable* variable, TypeConstants type);
     void FireError(LONG number, BSTR description);
 

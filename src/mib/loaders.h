@@ -16,7 +16,9 @@ namespace velk::mib {
 // (SnmpMib as source): ulFile (11102) with message 108 for a file that cannot be read or
 // is too short, or message 116 for an image whose header is not valid (nothing added);
 // ulCompile (12013) through FormatCompileError for a truncated record (what was added
-// before it stays).
+// before it stays; the message names `fileName`, not the store's current file name).
+// It must not use store.Source() nor change the current file or module name: host code
+// run by a source Load's message dispatch may call it while that load's text is there.
 HRESULT LoadMibImage(MibStore& store, BSTR fileName);
 
 // Reads the MIB source text that Load has just read into `source` (the store's own

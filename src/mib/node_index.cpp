@@ -7,6 +7,7 @@ std::string_view NodeIndex::InternModule(std::string_view module) {
     if (module.empty()) return {};
     // Module names are few; one copy each, kept until Clear (rolled-back nodes may leave an
     // unused one behind).
+    if (auto it = modules_.find(module); it != modules_.end()) return *it;
     return *modules_.emplace(module).first;
 }
 

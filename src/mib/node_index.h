@@ -82,7 +82,11 @@ private:
     std::vector<Entry> nodes_;
     std::unordered_map<std::string_view, NameChain> byName_;
     std::unordered_map<std::string_view, size_t> byOid_;  // first node with that OID
-    std::unordered_set<std::string> modules_;             // module names, shared by nodes
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    std::unordered_set<std::string, Hash, std::equal_to<>> modules_;  // shared by nodes
     StringArena arena_;
 };
 

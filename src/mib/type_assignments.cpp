@@ -17,7 +17,7 @@ void TypeAssignments::Add(std::string_view name, std::string_view rightSide) {
 }
 
 bool TypeAssignments::Find(std::string_view syntax, std::string_view* rightSide) const {
-    auto it = firstByName_.find(std::string(syntax));
+    auto it = firstByName_.find(syntax);
     if (it == firstByName_.end()) return false;
     const Entry& e = entries_[it->second];
     *rightSide = std::string_view(e.text).substr(e.nameLength + 3);

@@ -31,8 +31,12 @@ private:
         std::string text;
         size_t nameLength;
     };
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
     std::vector<Entry> entries_;
-    std::unordered_map<std::string, size_t> firstByName_;
+    std::unordered_map<std::string, size_t, Hash, std::equal_to<>> firstByName_;
 };
 
 }  // namespace velk::mib

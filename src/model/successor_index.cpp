@@ -20,7 +20,6 @@ void SuccessorIndex::Build(std::vector<Entry> entries, uint64_t oidChanges) {
     builtAt_ = oidChanges;
     valid_ = true;
     plain_ = plain;
-    ++generation_;
 }
 
 ISnmpVariable* SuccessorIndex::Next(std::u16string_view oid) const {

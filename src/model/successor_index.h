@@ -40,13 +40,10 @@ public:
     ISnmpVariable* Next(std::u16string_view oid) const;
 
     const std::vector<Entry>& Entries() const { return entries_; }
-    // Counts the builds, so that a copy of the entries can tell whether it is still theirs.
-    uint64_t Generation() const { return generation_; }
 
 private:
     std::vector<Entry> entries_;
     uint64_t builtAt_ = 0;
-    uint64_t generation_ = 0;
     bool valid_ = false;
     bool plain_ = false;
 };

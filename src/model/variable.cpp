@@ -336,18 +336,18 @@ void SnmpVariable::ReplaceIndex(IVelkStrings* index) {
 HRESULT SnmpVariable::get_ValueName(BSTR* out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    std::u16string_view label = kInvalidEnumerationValue;
-    std::optional<std::u16string> found;
+    std::optional<std::u16string> label;
     if (type_ == snmpInteger && SysStringLen(baseSyntax_) != 0) {
-        Bstr value;
-        HRESULT hr = get_Value(value.Put());
-        if (FAILED(hr)) return hr;
-        if (!value.Empty()) {
-            found = EnumerationLabel(value.View(), BaseSyntaxView());
-            if (found) label = *found;
+        Bstr bytesAsText;  // the text of a byte-array store
+        std::u16string_view value = ValueTextView();
+        if (value_.vt == kByteArray) {
+            HRESULT hr = get_Value(bytesAsText.Put());
+            if (FAILED(hr)) return hr;
+            value = bytesAsText.View();
         }
+        if (!value.empty()) label = EnumerationLabel(value, BaseSyntaxView());
     }
-    *out = NewText(label);
+    *out = NewText(label ? std::u16string_view(*label) : kInvalidEnumerationValue);
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 

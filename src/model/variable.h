@@ -174,7 +174,8 @@ private:
 
 // Creates a new variable (fails as the class's creation-failure seam says).
 HRESULT CreateSnmpVariable(ISnmpVariable** out);
-// The same, as our class (one reference owned by the caller), or null.
+// A new variable as our class, with one reference owned by the caller; null when memory
+// runs out. For hot paths (decoding, compiling): the creation-failure seam is not consulted.
 SnmpVariable* NewSnmpVariable();
 
 }  // namespace velk::model

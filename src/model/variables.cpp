@@ -154,7 +154,6 @@ void SnmpVariables::EnsureOrder() {
         order_.clear();
         order_.reserve(successors_.Entries().size());
         for (const SuccessorIndex::Entry& e : successors_.Entries()) order_.push_back(e.variable);
-        orderGeneration_ = successors_.Generation();
     } else {
         BuildOrderWithHostMembers();
     }
@@ -188,7 +187,6 @@ void SnmpVariables::BuildOrderWithHostMembers() {
         order_.clear();
         order_.reserve(keys.size());
         for (const Keyed& k : keys) order_.push_back(k.variable);
-        orderGeneration_ = 0;
         return;
     }
 }
@@ -196,18 +194,8 @@ void SnmpVariables::BuildOrderWithHostMembers() {
 size_t SnmpVariables::SearchOrder(std::u16string_view oid) {
     const uint64_t mutations = mutations_;
     const bool own = hostMembers_ == 0;
-    // While no Oid changed since the order was copied from the successor index, its texts
-    // are the current ones, and they lie side by side.
-    const SuccessorIndex::Entry* keys = nullptr;
-    if (own && successors_.Fresh(oidChanges_) && successors_.Generation() == orderGeneration_ &&
-        successors_.Entries().size() == order_.size())
-        keys = successors_.Entries().data();
     // Current Oid of the member at `i`; false when a host call changed the collection.
     auto current = [&](size_t i, Bstr* holder, std::u16string_view* text) {
-        if (keys) {
-            *text = keys[i].oid;
-            return true;
-        }
         ISnmpVariable* v = order_[i];
         if (own) {
             *text = static_cast<SnmpVariable*>(v)->OidView();

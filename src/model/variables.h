@@ -135,7 +135,6 @@ private:
     uint64_t oidChanges_ = 0;   // Oid changes of our own members (they count here)
     std::vector<ISnmpVariable*> order_;
     bool orderValid_ = false;
-    uint64_t orderGeneration_ = 0;  // the successor-index build the order was copied from
     SuccessorIndex successors_;
     VARIANT_BOOL sorted_ = VARIANT_TRUE;
 };

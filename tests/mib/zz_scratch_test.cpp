@@ -107,3 +107,32 @@ TEST(Scratch, AllNodes) {
   }
   printf("checked %d bad %d\n", checked, bad);
 }
+TEST(Scratch, Timing) {
+  auto files = ModuleFiles();
+  std::vector<std::string> paths;
+  for (auto& [m, f] : files) if (m != "TRANSPORT-ADDRESS-MIB") paths.push_back(f);
+  ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+  for (auto& f : paths) names->Add(Bstr::FromAnsi(f).Get(), 0);
+  std::vector<double> times;
+  ComPtr<ISnmpMib> keep;
+  for (int r = 0; r < 15; ++r) {
+    ComPtr<ISnmpMib> mib; mib::CreateSnmpMib(mib.Put());
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(mib->Compile(names.Get()), S_OK);
+    auto t1 = std::chrono::steady_clock::now();
+    times.push_back(std::chrono::duration<double,std::milli>(t1-t0).count());
+    keep = mib;
+  }
+  std::sort(times.begin(), times.end());
+  printf("compile median %.2f ms min %.2f\n", times[times.size()/2], times[0]);
+  auto& nodes = static_cast<mib::SnmpMib*>(keep.Get())->Store().Nodes();
+  std::vector<Bstr> oids, nms;
+  for (size_t i = 0; i < nodes.Size(); ++i) { oids.push_back(Bstr::FromAnsi(std::string(nodes.At(i).oid) + ".0")); nms.push_back(Bstr::FromAnsi(nodes.At(i).name)); }
+  auto t0 = std::chrono::steady_clock::now();
+  size_t hits = 0;
+  for (int i = 0; i < 100000; ++i) { BSTR out = nullptr; keep->get_Name(oids[i % oids.size()].Get(), &out); hits += out != nullptr; SysFreeString(out); }
+  auto t1 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100000; ++i) { BSTR out = nullptr; keep->get_Oid(nms[i % nms.size()].Get(), &out); hits += out != nullptr; SysFreeString(out); }
+  auto t2 = std::chrono::steady_clock::now();
+  printf("Name %.1f ns, Oid %.1f ns, hits %zu\n", std::chrono::duration<double,std::nano>(t1-t0).count()/1e5, std::chrono::duration<double,std::nano>(t2-t1).count()/1e5, hits);
+}

@@ -1,5 +1,5 @@
-// Helpers of the variable and collection tests: VARIANT makers, a host-implemented
-// variable, and a fixture that checks that every object created by a test is gone at its end.
+// Helpers of the variable and collection tests: a host-implemented variable, makers, and a
+// fixture that checks that every object a test created is gone at its end.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "model/variable.h"
 #include "model/variables.h"
@@ -17,29 +18,13 @@ namespace velk::model::testing {
 
 constexpr HRESULT kInvalidParam1 = static_cast<HRESULT>(0x800A2EE1u);
 
-inline std::u16string_view View(BSTR s) {
-    return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view();
+inline Variant Of(VARTYPE vt, LONGLONG bits) {
+    Variant r;
+    r.vt = vt;
+    r.llVal = bits;
+    return r;
 }
-
 inline Variant I4(LONG v) { return Variant(v); }
-inline Variant I2(SHORT v) {
-    Variant r;
-    r.vt = VT_I2;
-    r.iVal = v;
-    return r;
-}
-inline Variant R8(double v) {
-    Variant r;
-    r.vt = VT_R8;
-    r.dblVal = v;
-    return r;
-}
-inline Variant Bool(bool v) {
-    Variant r;
-    r.vt = VT_BOOL;
-    r.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-    return r;
-}
 inline Variant Text(std::u16string_view s) { return Variant(s); }
 // A VARIANT referring to `target` (which must outlive it).
 inline VARIANT RefTo(VARIANT* target) {
@@ -50,40 +35,34 @@ inline VARIANT RefTo(VARIANT* target) {
     return r;
 }
 
-// A new variable of ours with the given Oid and Name.
 inline ComPtr<ISnmpVariable> NewVariable(std::u16string_view oid, std::u16string_view name = {}) {
-    ComPtr<ISnmpVariable> v = ComPtr<ISnmpVariable>::Adopt(NewSnmpVariable());
-    SnmpVariable* own = SnmpVariable::From(v.Get());
-    own->SetOid(oid);
-    if (!name.empty()) own->SetName(name);
+    auto v = ComPtr<ISnmpVariable>::Adopt(NewSnmpVariable());
+    SnmpVariable::From(v.Get())->SetOid(oid);
+    if (!name.empty()) SnmpVariable::From(v.Get())->SetName(name);
     return v;
 }
 
-inline ComPtr<SnmpVariables> NewCollection() { return rt::MakeObject<SnmpVariables>(); }
-
 inline std::u16string OidOf(ISnmpVariable* v) {
     Bstr oid;
-    EXPECT_EQ(v->get_Oid(oid.Put()), S_OK);
+    if (v) v->get_Oid(oid.Put());
     return std::u16string(oid.View());
 }
 
-// A variable implemented by a host: Oid and Name only. Its getters can be made to fail or
-// to run a hook first (to change the collection from inside a call).
+// A variable implemented by a host: Oid and Name only. Its getters can be made to fail, or
+// to run a hook once first (to change the collection from inside a call).
 class HostVariable final : public ISnmpVariable {
 public:
-    static ComPtr<HostVariable> Make(std::u16string oid, std::u16string name = {}) {
-        return ComPtr<HostVariable>::Adopt(new HostVariable(std::move(oid), std::move(name)));
+    static ComPtr<ISnmpVariable> Make(std::u16string oid, HostVariable** self = nullptr) {
+        auto* h = new HostVariable(std::move(oid));
+        if (self) *self = h;
+        return ComPtr<ISnmpVariable>::Adopt(h);
     }
-
     bool fail = false;
     std::function<void()> hook;
-    int calls = 0;
 
     STDMETHOD(QueryInterface)(REFIID iid, void** out) override {
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ISnmpVariable) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ISnmpVariable) return E_NOINTERFACE;
         *out = static_cast<ISnmpVariable*>(this);
         AddRef();
         return S_OK;
@@ -100,10 +79,12 @@ public:
     STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return E_NOTIMPL;
     }
-    STDMETHOD(get_Oid)(BSTR* out) override { return Get(oid_, out); }
-    STDMETHOD(put_Oid)(BSTR v) override { return Put(&oid_, v); }
-    STDMETHOD(get_Name)(BSTR* out) override { return Get(name_, out); }
-    STDMETHOD(put_Name)(BSTR v) override { return Put(&name_, v); }
+    STDMETHOD(get_Oid)(BSTR* out) override { return Get(out); }
+    STDMETHOD(put_Oid)(BSTR v) override {
+        oid_ = std::u16string(v ? v : u"", SysStringLen(v));
+        return S_OK;
+    }
+    STDMETHOD(get_Name)(BSTR* out) override { return Get(out); }  // the Oid doubles as Name
 #define VELK_HOST_UNUSED(Name, T)                              \
     STDMETHOD(get_##Name)(T*) override { return E_NOTIMPL; } \
     STDMETHOD(put_##Name)(T) override { return E_NOTIMPL; }
@@ -119,37 +100,25 @@ public:
     VELK_HOST_UNUSED(Reference, BSTR)
     VELK_HOST_UNUSED(BaseSyntax, BSTR)
 #undef VELK_HOST_UNUSED
+    STDMETHOD(put_Name)(BSTR) override { return E_NOTIMPL; }
     STDMETHOD(get_Index)(IVelkStrings**) override { return E_NOTIMPL; }
     STDMETHOD(get_ValueName)(BSTR*) override { return E_NOTIMPL; }
 
 private:
-    HostVariable(std::u16string oid, std::u16string name) : oid_(std::move(oid)), name_(std::move(name)) {}
+    explicit HostVariable(std::u16string oid) : oid_(std::move(oid)) {}
     ~HostVariable() = default;
-
-    HRESULT Get(const std::u16string& field, BSTR* out) {
-        ++calls;
-        if (hook) {
-            auto h = std::move(hook);  // runs once
-            hook = nullptr;
-            h();
-        }
+    HRESULT Get(BSTR* out) {
+        if (auto h = std::exchange(hook, nullptr)) h();
         if (fail) return E_FAIL;
-        *out = SysAllocStringLen(field.data(), static_cast<UINT>(field.size()));
+        *out = SysAllocStringLen(oid_.data(), static_cast<UINT>(oid_.size()));
         return S_OK;
     }
-    static HRESULT Put(std::u16string* field, BSTR v) {
-        *field = std::u16string(View(v));
-        return S_OK;
-    }
-
     ULONG refs_ = 1;
     std::u16string oid_;
-    std::u16string name_;
 };
 
-// Checks that every library object a test created has been destroyed when it ends (the
-// fixture's own members included, hence the destructor). The thread's error record, which
-// failing calls leave behind, is dropped first.
+// Checks in its destructor, after the fixture's own members are gone, that the test left
+// no library object alive. The thread's error record that failing calls leave is dropped.
 class ModelTest : public ::testing::Test {
 protected:
     ModelTest() {

@@ -1,0 +1,165 @@
+// The MIB image reader behind Load of a ".bin" file (layout in mib/image_format.h).
+//
+// Every field is read through a cursor that never passes the end of the file; a record
+// count read from the file only bounds a loop (each record consumes input), it never sizes
+// an allocation.
+#include <cstring>
+#include <new>
+
+#include "mib/ansi_text.h"
+#include "mib/image_format.h"
+#include "mib/loaders.h"
+#include "mib/mib_errors.h"
+#include "mib/whole_file.h"
+#include "model/trap.h"
+#include "model/variable.h"
+#include "sock/velk_strings.h"
+#include "velk/snmp.h"
+
+namespace velk::mib {
+namespace {
+
+class ImageCursor {
+public:
+    ImageCursor(const uint8_t* data, size_t size, size_t at) : data_(data), size_(size), at_(at) {}
+
+    size_t Remaining() const { return size_ - at_; }
+
+    // A number field: bits 23..0 from bytes 1..3 (0 when fewer than four bytes are left);
+    // moves past the field, or to the end of the file when it is cut short.
+    uint32_t Number() {
+        const size_t left = Remaining();
+        uint32_t value = 0;
+        if (left >= 4) value = uint32_t{data_[at_ + 1]} << 16 | uint32_t{data_[at_ + 2]} << 8 | data_[at_ + 3];
+        at_ += left < image::kNumberSize ? left : image::kNumberSize;
+        return value;
+    }
+
+    // A text field's stored bytes, and the cursor moved past its terminator. Without a
+    // terminator before the end of the file the text is empty and the cursor stays.
+    std::string_view StoredText() {
+        const void* end = std::memchr(data_ + at_, image::kFieldEnd, Remaining());
+        if (!end) return {};
+        const uint8_t* const from = data_ + at_;
+        const size_t n = static_cast<size_t>(static_cast<const uint8_t*>(end) - from);
+        at_ += n + 1;
+        return {reinterpret_cast<const char*>(from), n};
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_;
+};
+
+// The text of stored bytes as a new BSTR; null for an empty text. Throws std::bad_alloc.
+BSTR DecodeText(std::string_view stored) {
+    if (stored.empty()) return nullptr;
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(stored.size()));
+    if (!text) throw std::bad_alloc();
+    for (size_t i = 0; i < stored.size(); ++i)
+        text[i] = static_cast<char16_t>(static_cast<uint8_t>(stored[i]) ^ image::kTextFlip);
+    return text;
+}
+
+class ImageReader {
+public:
+    ImageReader(MibStore& store, std::u16string_view fileName, const FileBytes& file)
+        : store_(store),
+          fileName_(fileName),
+          cursor_(file.data.get(), file.size, image::kReservedSize) {}
+
+    HRESULT Run() {
+        const char16_t separator[] = {image::kListSeparator, 0};
+        separator_ = Bstr(separator);
+        if (!separator_.Get()) return E_OUTOFMEMORY;
+        try {
+            const uint32_t variables = cursor_.Number();
+            for (uint32_t i = 0; i < variables; ++i) {
+                if (cursor_.Remaining() < image::kMinRecordBytes) return Truncated(i);
+                if (HRESULT hr = ReadVariable(); FAILED(hr)) return hr;
+            }
+            const uint32_t traps = cursor_.Number();
+            for (uint32_t i = 0; i < traps; ++i) {
+                if (cursor_.Remaining() < image::kMinRecordBytes) return Truncated(i);
+                if (HRESULT hr = ReadTrap(); FAILED(hr)) return hr;
+            }
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    }
+
+private:
+    HRESULT Truncated(uint32_t record) {
+        return FormatCompileError(fileName_, kMsgIllegalImage, record, std::string_view());
+    }
+
+    LONG RecordNumber() { return image::SignExtend24(cursor_.Number()); }
+    BSTR Text() { return DecodeText(cursor_.StoredText()); }
+
+    // A new collection whose Delimiter is the separator, holding `text` split at it (no
+    // entry for an empty text).
+    HRESULT NewList(const Bstr& text, ComPtr<IVelkStrings>* out) {
+        if (HRESULT hr = sock::CreateVelkStrings(out->Put()); FAILED(hr)) return hr;
+        if (HRESULT hr = (*out)->put_Delimiter(separator_.Get()); FAILED(hr)) return hr;
+        return text.Empty() ? S_OK : (*out)->Add(text.Get(), 0);
+    }
+
+    HRESULT ReadVariable() {
+        ComPtr<model::SnmpVariable> v = ComPtr<model::SnmpVariable>::Adopt(model::NewSnmpVariable());
+        if (!v) return E_OUTOFMEMORY;
+        v->SetName(Text());
+        v->SetOid(Text());
+        v->SetAccess(RecordNumber());
+        v->SetDescription(Text());
+        ComPtr<IVelkStrings> index;
+        if (HRESULT hr = NewList(Bstr::Adopt(Text()), &index); FAILED(hr)) return hr;
+        v->ReplaceIndex(index.Get());
+        v->SetReference(Text());
+        v->SetStatus(RecordNumber());
+        v->SetSyntax(Text());
+        v->SetType(RecordNumber());
+        v->SetValueText(Text());
+        store_.Variables().AppendOwned(v.Detach());
+        return S_OK;
+    }
+
+    HRESULT ReadTrap() {
+        ComPtr<model::SnmpTrap> trap;
+        if (HRESULT hr = model::CreateSnmpTrap(&trap); FAILED(hr)) return hr;
+        trap->SetSpecificTrap(RecordNumber());
+        trap->SetStatus(static_cast<StatusConstants>(RecordNumber()));
+        trap->SetDescription(Bstr::Adopt(Text()));
+        trap->SetEnterprise(Bstr::Adopt(Text()));
+        trap->SetName(Bstr::Adopt(Text()));
+        // An empty list leaves the trap its own empty Oids.
+        if (const Bstr list = Bstr::Adopt(Text()); !list.Empty()) {
+            ComPtr<IVelkStrings> oids;
+            if (HRESULT hr = NewList(list, &oids); FAILED(hr)) return hr;
+            trap->ReplaceOids(oids.Get());
+        }
+        trap->SetReference(Bstr::Adopt(Text()));
+        return store_.Traps().AppendOwned(trap.Detach());
+    }
+
+    MibStore& store_;
+    std::u16string_view fileName_;
+    ImageCursor cursor_;
+    Bstr separator_;
+};
+
+}  // namespace
+
+HRESULT LoadMibImage(MibStore& store, BSTR fileName) {
+    const std::u16string_view name = BstrView(fileName);
+    FileBytes file;
+    if (!ReadWholeFile(Narrow(name), MibSource::kMaxFileSize, &file) || file.size <= image::kHeaderSize)
+        return ReportNoFile(name);
+    if (file.data[4] != image::kFieldEnd || file.data[9] != image::kFieldEnd)
+        return ReportMibError(ulFile, FormatMessageText(kMsgIllegalImage, {}));
+    ImageReader reader(store, name, file);
+    return reader.Run();
+}
+
+}  // namespace velk::mib

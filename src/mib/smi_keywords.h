@@ -1,0 +1,43 @@
+// Keyword tables shared by the MIB readers: the values of ACCESS / MAX-ACCESS and STATUS
+// clauses, in the order in which they are tested, and the longest OID accepted.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "velk/snmp.h"
+
+namespace velk::mib {
+
+struct SmiKeyword {
+    std::string_view name;
+    LONG value;
+};
+
+// ACCESS and MAX-ACCESS values (AccessConstants).
+inline constexpr SmiKeyword kAccessKeywords[] = {
+    {"not-accessible", snmpVariableNotAccessible}, {"write-only", snmpVariableWriteOnly},
+    {"read-only", snmpVariableReadOnly},           {"read-write", snmpVariableReadWrite},
+    {"read-create", snmpVariableReadCreate},
+    {"accessible-for-notify", snmpVariableAccessibleForNotify},
+};
+
+// STATUS values (StatusConstants).
+inline constexpr SmiKeyword kStatusKeywords[] = {
+    {"obsolete", snmpObsolete}, {"deprecated", snmpDeprecated}, {"optional", snmpOptional},
+    {"current", snmpCurrent},   {"mandatory", snmpMandatory},
+};
+
+// The entry of `table` whose name equals `token` exactly, or null.
+template <size_t N>
+constexpr const SmiKeyword* FindKeywordExact(const SmiKeyword (&table)[N], std::string_view token) {
+    for (const SmiKeyword& k : table)
+        if (k.name == token) return &k;
+    return nullptr;
+}
+
+// An OID of more sub-identifiers than this (RFC 2578's limit) is refused (message 113):
+// chains of definitions would otherwise make OID texts grow quadratically with the input.
+inline constexpr size_t kMaxOidArcs = 128;
+
+}  // namespace velk::mib

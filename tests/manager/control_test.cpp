@@ -1,0 +1,248 @@
+// The Manager as a control: creation, shared objects, Open, persistence.
+#include <vector>
+
+#include "manager_support.h"
+#include "mib/mib.h"
+#include "runtime/registry.h"
+
+namespace manager_test {
+namespace {
+
+std::vector<uint8_t> StreamBytes(IStream* s) {
+    LARGE_INTEGER zero{0};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    std::vector<uint8_t> out(256);
+    ULONG read = 0;
+    s->Read(out.data(), static_cast<ULONG>(out.size()), &read);
+    out.resize(read);
+    return out;
+}
+
+ComPtr<IStream> StreamOf(const std::vector<uint8_t>& bytes) {
+    ComPtr<IStream> s;
+    CreateStreamOnHGlobal(nullptr, TRUE, s.Put());
+    s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+    LARGE_INTEGER zero{0};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    return s;
+}
+
+// Host-implemented message and MIB: every member fails; only their identity matters.
+#define VELK_NOT_IMPLEMENTED \
+    { return E_NOTIMPL; }
+#define VELK_DISPATCH_NOT_IMPLEMENTED                                                        \
+    STDMETHOD(GetTypeInfoCount)(UINT*) override VELK_NOT_IMPLEMENTED                          \
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override VELK_NOT_IMPLEMENTED             \
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override VELK_NOT_IMPLEMENTED \
+    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)    \
+    override VELK_NOT_IMPLEMENTED
+
+class ForeignMessage final : public velk::rt::Object<ForeignMessage, ISnmpMessage> {
+public:
+    VELK_DISPATCH_NOT_IMPLEMENTED
+    STDMETHOD(get_Community)(BSTR*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_Community)(BSTR) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Exception)(ExceptionConstants*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_Exception)(ExceptionConstants) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_ExceptionIndex)(LONG*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_ExceptionIndex)(LONG) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Id)(LONG*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_Id)(LONG) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_MaxRepetition)(LONG*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_MaxRepetition)(LONG) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Ref)(VARIANT*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_Ref)(VARIANT) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Type)(TypeConstants*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_Type)(TypeConstants) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Enterprise)(BSTR*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_Enterprise)(BSTR) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_GenericTrap)(TrapConstants*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_GenericTrap)(TrapConstants) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_SpecificTrap)(LONG*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_SpecificTrap)(LONG) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_UpTime)(LONG*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_UpTime)(LONG) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Variables)(ISnmpVariables**) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(Decode)(VARIANT) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(Encode)(VARIANT*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(Reset)() override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_AgentAddress)(BSTR*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(put_AgentAddress)(BSTR) override VELK_NOT_IMPLEMENTED
+};
+
+class ForeignMib final : public velk::rt::Object<ForeignMib, ISnmpMib> {
+public:
+    VELK_DISPATCH_NOT_IMPLEMENTED
+    STDMETHOD(get_Modules)(IVelkStrings**) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Variables)(ISnmpVariables**) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Traps)(ISnmpTraps**) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(Load)(BSTR) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Name)(BSTR, BSTR*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(get_Oid)(BSTR, BSTR*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(Compile)(IVelkStrings*) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(RemoveTable)(BSTR) override VELK_NOT_IMPLEMENTED
+    STDMETHOD(Clear)() override VELK_NOT_IMPLEMENTED
+};
+
+TEST_F(ManagerTest, StartsWithItsDefaultsAndASocketWaiting30Seconds) {
+    auto m = NewManager();
+    LONG timeout = 0, port = -1;
+    Bstr name(u"x");
+    VARIANT_BOOL blocked = VARIANT_TRUE;
+    m->get_Timeout(&timeout);
+    m->get_AgentPort(&port);
+    m->get_AgentName(name.Put());
+    m->get_Blocked(&blocked);
+    EXPECT_EQ(timeout, 30000);
+    EXPECT_EQ(SocketTimeout(m.Get()), 30000);
+    EXPECT_EQ(port, 0);
+    EXPECT_EQ(name.Get(), nullptr);
+    EXPECT_EQ(blocked, VARIANT_FALSE);
+    ComPtr<ISnmpMessage> msg;
+    ComPtr<ISnmpMib> mib;
+    EXPECT_EQ(m->get_Message(msg.Put()), S_OK);
+    EXPECT_EQ(m->get_Mib(mib.Put()), S_OK);
+    EXPECT_TRUE(msg && mib);
+}
+
+TEST_F(ManagerTest, CreationFailsWithTheSocketsResultWhenNoSocketCanBeHad) {
+    const HRESULT failure = Err(ulNoBufferSpace);
+    velk::rt::SetCreationFailure(CLSID_UdpSocketComponent, failure);
+    ComPtr<IManager> m;
+    EXPECT_EQ(velk::manager::Manager::CreateInstance(IID_IManager, m.PutVoid()), failure);
+    EXPECT_FALSE(m);
+    velk::rt::SetCreationFailure(CLSID_UdpSocketComponent, S_OK);
+}
+
+TEST_F(ManagerTest, MessageAndMibAreSharedAndOnlyOurOwnObjectsAreAccepted) {
+    auto m = NewManager();
+    ComPtr<ISnmpMessage> original = MessageOf(m.Get());
+    ComPtr<ISnmpMib> originalMib;
+    m->get_Mib(originalMib.Put());
+
+    auto foreignMessage = velk::rt::MakeObject<ForeignMessage>();
+    auto foreignMib = velk::rt::MakeObject<ForeignMib>();
+    EXPECT_EQ(m->put_Message(nullptr), E_POINTER);
+    EXPECT_EQ(m->putref_Message(foreignMessage.Get()), E_INVALIDARG);
+    EXPECT_EQ(m->put_Mib(nullptr), E_POINTER);
+    EXPECT_EQ(m->putref_Mib(foreignMib.Get()), E_INVALIDARG);
+    EXPECT_EQ(MessageOf(m.Get()).Get(), original.Get());
+    ComPtr<ISnmpMib> mibNow;
+    m->get_Mib(mibNow.Put());
+    EXPECT_EQ(mibNow.Get(), originalMib.Get());
+
+    // Our own objects are held by reference, not copied.
+    auto replacement = NewMessage();
+    ComPtr<ISnmpMib> mib2;
+    ASSERT_EQ(velk::mib::CreateSnmpMib(mib2.Put()), S_OK);
+    EXPECT_EQ(m->put_Message(replacement.Get()), S_OK);
+    EXPECT_EQ(m->put_Mib(mib2.Get()), S_OK);
+    EXPECT_EQ(MessageOf(m.Get()).Get(), replacement.Get());
+    m->get_Mib(mibNow.Put());
+    EXPECT_EQ(mibNow.Get(), mib2.Get());
+}
+
+TEST_F(ManagerTest, OpenReportsFailureOnlyWhileTimeoutIsSet) {
+    auto m = NewManager();
+    // Port 70000 is refused by the socket (12001).
+    EXPECT_EQ(m->Open(70000, Bstr(u"127.0.0.1").Get()), Err(ulInvalidParam1));
+    m->put_Timeout(0);
+    EXPECT_EQ(m->Open(70000, Bstr(u"127.0.0.1").Get()), S_OK);
+    EXPECT_EQ(m->Open(0, Bstr(u"127.0.0.1").Get()), S_OK);
+    EXPECT_GT(LocalPort(m.Get()), 0);
+    Bstr address;
+    m->get_LocalAddress(address.Put());
+    EXPECT_EQ(address.View(), u"127.0.0.1");
+    EXPECT_EQ(m->Close(), S_OK);
+    EXPECT_EQ(LocalPort(m.Get()), 0);
+}
+
+TEST_F(ManagerTest, SavesTheExactBytesAndLoadsThroughTheSetters) {
+    auto m = NewManager();
+    m->put_AgentPort(161);
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(m->QueryInterface(IID_IPersistStreamInit, persist.PutVoid()), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_OK);
+    ComPtr<IStream> s;
+    CreateStreamOnHGlobal(nullptr, TRUE, s.Put());
+    ASSERT_EQ(persist->Save(s.Get(), TRUE), S_OK);
+    EXPECT_EQ(StreamBytes(s.Get()), (std::vector<uint8_t>{0x00, 0x09, 0x00, 0x00,  //
+                                                          0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                          0x03, 0x00, 0xA1, 0x00, 0x00, 0x00,
+                                                          0x03, 0x00, 0x30, 0x75, 0x00, 0x00}));
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+
+    // Loading goes through the Timeout setter, so the socket follows.
+    auto loaded = NewManager();
+    ComPtr<IPersistStorage> storage;
+    ASSERT_EQ(loaded->QueryInterface(IID_IPersistStorage, storage.PutVoid()), S_OK);
+    ComPtr<IStorage> store;
+    ASSERT_EQ(VelkCreateMemoryStorage(store.Put()), S_OK);
+    m->put_AgentName(Bstr(u"agent.example").Get());
+    m->put_Timeout(-5);
+    ComPtr<IPersistStorage> source;
+    m->QueryInterface(IID_IPersistStorage, source.PutVoid());
+    ASSERT_EQ(source->Save(store.Get(), TRUE), S_OK);
+    ASSERT_EQ(storage->Load(store.Get()), S_OK);
+    Bstr name;
+    LONG port = 0, timeout = 0;
+    loaded->get_AgentName(name.Put());
+    loaded->get_AgentPort(&port);
+    loaded->get_Timeout(&timeout);
+    EXPECT_EQ(name.View(), u"agent.example");
+    EXPECT_EQ(port, 161);
+    EXPECT_EQ(timeout, -5);
+    EXPECT_EQ(SocketTimeout(loaded.Get()), -5);
+}
+
+TEST_F(ManagerTest, RefusesDataOfANewerVersion) {
+    auto m = NewManager();
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(m->QueryInterface(IID_IPersistStreamInit, persist.PutVoid()), S_OK);
+    auto s = StreamOf({0x00, 0x0A, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,  //
+                       0x03, 0x00, 0x07, 0x00, 0x00, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00});
+    EXPECT_EQ(persist->Load(s.Get()), E_FAIL);
+    LONG port = -1, timeout = 0;
+    m->get_AgentPort(&port);
+    m->get_Timeout(&timeout);
+    EXPECT_EQ(port, 0);
+    EXPECT_EQ(timeout, 30000);
+}
+
+TEST_F(ManagerTest, AboutAndTraceReachTheHostAndTheSocket) {
+    struct Shown {
+        int count = 0;
+        std::u16string caption;
+    } shown;
+    VelkSetDialogHook(
+        [](LPCOLESTR caption, LPCOLESTR, void* context) -> HRESULT {
+            auto* s = static_cast<Shown*>(context);
+            ++s->count;
+            s->caption = caption;
+            return S_OK;
+        },
+        &shown);
+    auto m = NewManager();
+    EXPECT_EQ(m->About(), S_OK);
+    VelkSetDialogHook(nullptr, nullptr);
+    EXPECT_EQ(shown.count, 1);
+    EXPECT_NE(shown.caption.find(u"Manager"), std::u16string::npos);
+
+    // Tracing of sent datagrams, read back through Result.
+    Peer peer;
+    OpenLoopback(m.Get());
+    m->put_Timeout(0);
+    m->put_AgentName(Bstr(u"127.0.0.1").Get());
+    m->put_AgentPort(peer.Port());
+    Variant none;
+    ASSERT_EQ(m->Trace(&none, VARIANT_TRUE, VARIANT_FALSE, Bstr(u"OUT ").Get(), nullptr), S_OK);
+    ASSERT_EQ(m->Send(), S_OK);
+    Variant result;
+    ASSERT_EQ(m->Trace(&result, VARIANT_FALSE, VARIANT_FALSE, nullptr, nullptr), S_OK);
+    ASSERT_EQ(result.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(result.bstrVal).rfind(u"OUT 127.0.0.1:", 0), 0u);
+    m->Close();
+}
+
+}  // namespace
+}  // namespace manager_test

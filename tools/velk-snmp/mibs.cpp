@@ -1,0 +1,618 @@
+#include "mibs.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace vs {
+
+const char* const kDefaultModules = "SNMPv2-MIB:IF-MIB:IP-MIB:TCP-MIB:UDP-MIB:HOST-RESOURCES-MIB";
+
+namespace {
+
+std::string HomeDir() {
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
+}
+
+std::string ExpandHome(const std::string& dir) {
+    if (StartsWith(dir, "~/")) return HomeDir() + dir.substr(1);
+    if (dir == "~") return HomeDir();
+    return dir;
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> out;
+    for (const std::string& part : Split(text, ':')) {
+        const std::string t = Trim(part);
+        if (!t.empty()) out.push_back(t);
+    }
+    return out;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ReadHead(const std::string& path, std::string* out) { return ReadFile(path, out, 256u << 10); }
+
+std::string DefaultModulesText() {
+    const char* env = std::getenv("VELK_MIBS");
+    return env && *env ? env : kDefaultModules;
+}
+
+}  // namespace
+
+std::string DefaultMibDirsText() {
+    const char* env = std::getenv("VELK_MIBDIRS");
+    if (env && *env) return env;
+    return "~/.snmp/mibs:/usr/share/snmp/mibs:/var/lib/mibs/ietf:/var/lib/mibs/iana";
+}
+
+std::vector<std::string> MibDirs(const MibOptions& options) {
+    std::string text = options.dirs;
+    if (!options.dirsGiven || text.empty()) {
+        text = DefaultMibDirsText();
+    } else if (text[0] == '+') {
+        text = DefaultMibDirsText() + ":" + text.substr(1);
+    }
+    std::vector<std::string> dirs;
+    for (const std::string& d : SplitList(text)) dirs.push_back(ExpandHome(d));
+    return dirs;
+}
+
+bool ReadFile(const std::string& path, std::string* out, size_t limit) {
+    out->clear();
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buffer[65536];
+    size_t n;
+    while (out->size() < limit && (n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        out->append(buffer, std::min(n, limit - out->size()));
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+std::string ModuleFinder::Find(const std::string& module) {
+    if (indexed_) {
+        auto it = index_.find(module);
+        return it == index_.end() ? "" : it->second;
+    }
+    // The usual file names first, each checked by the module name at its top.
+    static const char* const kExtensions[] = {"", ".txt", ".mib", ".my", ".MIB", ".TXT"};
+    std::string head;
+    for (const std::string& dir : dirs_) {
+        for (const char* ext : kExtensions) {
+            const std::string path = dir + "/" + module + ext;
+            if (!IsRegularFile(path) || !ReadHead(path, &head)) continue;
+            if (FirstModuleName(head) == module) return path;
+        }
+    }
+    IndexAll();
+    auto it = index_.find(module);
+    return it == index_.end() ? "" : it->second;
+}
+
+const std::map<std::string, std::string>& ModuleFinder::All() {
+    IndexAll();
+    return index_;
+}
+
+void ModuleFinder::IndexAll() {
+    if (indexed_) return;
+    indexed_ = true;
+    std::string head;
+    for (const std::string& dir : dirs_) {
+        DIR* d = opendir(dir.c_str());
+        if (!d) continue;
+        std::vector<std::string> names;
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            names.emplace_back(e->d_name);
+        }
+        closedir(d);
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const std::string path = dir + "/" + name;
+            if (EndsWith(name, ".bin") || EndsWith(name, ".names") || !IsRegularFile(path)) continue;
+            if (!ReadHead(path, &head)) continue;
+            const std::string module = FirstModuleName(head);
+            if (!module.empty()) index_.emplace(module, path);
+        }
+    }
+}
+
+int BaseTypeOfName(const std::string& base) {
+    if (base == "INTEGER" || base == "Integer32") return snmpInteger;
+    if (base == "OCTET STRING" || base == "BITS" || base == "DisplayString" || base == "PhysAddress")
+        return snmpOctetString;
+    if (base == "OBJECT IDENTIFIER" || base == "ObjectName") return snmpObjectID;
+    if (base == "IpAddress" || base == "NetworkAddress") return snmpIpAddress;
+    if (base == "Counter32" || base == "Counter") return snmpCounter32;
+    if (base == "Gauge32" || base == "Gauge" || base == "Unsigned32") return snmpGuage32;
+    if (base == "TimeTicks") return snmpTimeTicks;
+    if (base == "Opaque") return snmpOpaque;
+    if (base == "NsapAddress") return snmpNSAPAddress;
+    if (base == "UInteger32") return snmpUInteger32;
+    if (base == "Counter64") return snmpCounter64;
+    return -1;
+}
+
+MibSet::MibSet() {
+    mib_ = Create<ISnmpMib>(CLSID_SnmpMib);
+    Check(mib_->get_Variables(variables_.Put()), "cannot read the MIB");
+}
+
+void MibSet::Load(const MibOptions& options) {
+    if (!options.image.empty()) {
+        LoadImage(options.image);
+        AfterLoad();
+        return;
+    }
+    const bool required = options.modulesGiven && !options.modules.empty() && options.modules[0] != '+';
+    std::vector<std::string> roots;
+    finder_ = std::make_unique<ModuleFinder>(MibDirs(options));
+    ModuleFinder& finder = *finder_;
+    std::string text = options.modulesGiven ? options.modules : DefaultModulesText();
+    std::vector<std::string> extra;
+    if (!text.empty() && text[0] == '+') {
+        for (const std::string& m : SplitList(DefaultModulesText())) roots.push_back(m);
+        extra = SplitList(text.substr(1));
+    } else {
+        (required ? extra : roots) = SplitList(text);
+    }
+    // Explicit modules are required; defaults are loaded when they can be.
+    for (const std::string& m : extra) {
+        if (m == "ALL") {
+            for (const auto& [name, path] : finder.All()) roots.push_back(name);
+            continue;
+        }
+        explicitModules_.insert(m);
+        if (finder.Find(m).empty())
+            Usage("MIB module " + m + " not found in " + (finder.Dirs().empty() ? std::string("(no folders)") : [&] {
+                      std::string s;
+                      for (const std::string& d : finder.Dirs()) s += (s.empty() ? "" : ":") + d;
+                      return s;
+                  }()));
+        roots.push_back(m);
+    }
+    // Default modules that are not there are left out quietly.
+    std::vector<std::string> present;
+    for (const std::string& m : roots)
+        if (explicitModules_.count(m) || !finder.Find(m).empty()) present.push_back(m);
+    Compile(present, !explicitModules_.empty(), {});
+    AfterLoad();
+}
+
+std::vector<std::string> MibSet::LoadNamed(const MibOptions& options, const std::vector<std::string>& names) {
+    std::vector<std::string> roots, files, named;
+    finder_ = std::make_unique<ModuleFinder>(MibDirs(options));
+    ModuleFinder& finder = *finder_;
+    for (const std::string& n : names) {
+        if (n.find('/') != std::string::npos || IsRegularFile(n)) {
+            std::string text;
+            if (!ReadFile(n, &text)) Usage("cannot read " + n);
+            std::vector<SmiModule> found = ScanModules(text, n);
+            if (found.empty()) Usage(n + " holds no MIB module");
+            for (const SmiModule& m : found) named.push_back(m.name);
+            files.push_back(n);
+        } else {
+            if (finder.Find(n).empty()) {
+                std::string dirs;
+                for (const std::string& d : finder.Dirs()) dirs += (dirs.empty() ? "" : ":") + d;
+                Usage("MIB module " + n + " not found in " + (dirs.empty() ? "(no folders)" : dirs));
+            }
+            roots.push_back(n);
+            named.push_back(n);
+        }
+    }
+    for (const std::string& n : named) explicitModules_.insert(n);
+    if (options.modulesGiven)
+        for (const std::string& m : SplitList(options.modules)) roots.push_back(m);
+    Compile(roots, true, files);
+    AfterLoad();
+    return named;
+}
+
+void MibSet::Compile(const std::vector<std::string>& roots, bool required, const std::vector<std::string>& files) {
+    // Collect the modules and everything they import.
+    std::map<std::string, size_t> byName;
+    std::vector<std::pair<std::string, std::string>> missing;  // module, imported by
+    std::vector<std::string> pending;
+    auto addFile = [&](const std::string& path) {
+        std::string text;
+        if (!ReadFile(path, &text)) return;
+        for (SmiModule& m : ScanModules(text, path)) {
+            if (byName.count(m.name)) continue;
+            byName[m.name] = modules_.size();
+            for (const std::string& i : m.imports) pending.push_back(i + "\n" + m.name);
+            modules_.push_back(std::move(m));
+        }
+    };
+    for (const std::string& f : files) addFile(f);
+    for (const std::string& r : roots) pending.push_back(r + "\n");
+    while (!pending.empty()) {
+        const std::string item = pending.back();
+        pending.pop_back();
+        const size_t nl = item.find('\n');
+        const std::string module = item.substr(0, nl), importer = item.substr(nl + 1);
+        if (byName.count(module)) continue;
+        const std::string path = finder_ ? finder_->Find(module) : std::string();
+        if (path.empty()) {
+            bool known = false;
+            for (const auto& [m, by] : missing) known = known || m == module;
+            if (!known) missing.emplace_back(module, importer);
+            continue;
+        }
+        addFile(path);
+        if (!byName.count(module)) byName[module] = static_cast<size_t>(-1);
+    }
+    // Imports first.
+    std::vector<std::string> order;
+    std::set<std::string> visited;
+    std::function<void(const std::string&)> visit = [&](const std::string& name) {
+        auto it = byName.find(name);
+        if (it == byName.end() || it->second == static_cast<size_t>(-1) || !visited.insert(name).second) return;
+        const SmiModule& m = modules_[it->second];
+        for (const std::string& i : m.imports) visit(i);
+        if (std::find(order.begin(), order.end(), m.file) == order.end()) order.push_back(m.file);
+    };
+    for (size_t i = 0; i < modules_.size(); ++i) visit(modules_[i].name);
+    if (order.empty()) return;
+
+    ComPtr<IVelkStrings> list = Create<IVelkStrings>(CLSID_VelkStrings);
+    for (const std::string& f : order) list->Add(B(f).Get(), 0);
+    const HRESULT hr = mib_->Compile(list.Get());
+    if (FAILED(hr)) {
+        std::string message = ErrorText(hr);
+        const std::string prefix = "An error occured while compiling a mib: ";
+        if (StartsWith(message, prefix)) message = message.substr(prefix.size());
+        if (!missing.empty()) {
+            message += " (not found:";
+            for (const auto& [m, by] : missing) message += " " + m + (by.empty() ? "" : " imported by " + by);
+            message += ")";
+        }
+        modules_.clear();
+        if (required) Fail("cannot compile the MIB modules: " + message);
+        std::fprintf(stderr, "velk-snmp: warning: MIB modules not loaded: %s\n", message.c_str());
+        return;
+    }
+    for (const SmiModule& m : modules_) loadedModules_.push_back(m.name);
+}
+
+void MibSet::LoadImage(const std::string& image) {
+    if (image.find(".bin") == std::string::npos)
+        Usage("a MIB image file name must contain \".bin\": " + image);
+    if (!IsRegularFile(image)) Usage("MIB image " + image + " does not exist");
+    Check(mib_->Load(B(image).Get()), "cannot load the MIB image " + image);
+    imageLoaded_ = true;
+    std::string text;
+    if (!ReadFile(SidecarPath(image), &text)) return;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::vector<std::string> f = Split(std::string_view(text).substr(start, end - start), ' ');
+        start = end + 1;
+        if (f.size() < 3 || !IsNumericOid(f[0])) continue;
+        const std::string& oid = f[0];
+        const std::string& name = f[1];
+        const std::string& module = f[2];
+        if (f.size() >= 4 && f[3] == "notification") {
+            if (notificationByOid_.count(oid)) continue;
+            Notification n{name, module, oid, {}};
+            for (size_t i = 4; i < f.size(); ++i) n.objects.push_back(f[i]);
+            notificationByOid_[oid] = notifications_.size();
+            notificationByName_.emplace(name, notifications_.size());
+            notifications_.push_back(std::move(n));
+            continue;
+        }
+        sidecarByOid_.emplace(oid, std::make_pair(name, module));
+        sidecarByName_.emplace(name, std::make_pair(module, oid));
+    }
+}
+
+void MibSet::AfterLoad() {
+    for (const SmiModule& m : modules_) {
+        moduleByName_[m.name] = &m;
+        for (const auto& [name, kind] : m.definitions) definedIn_[name].push_back(m.name);
+        for (const auto& [name, syntax] : m.types) types_.emplace(name, syntax);
+        for (const auto& [name, syntax] : m.objects) objectSyntax_.emplace(name, syntax);
+    }
+    if (!notifications_.empty()) return;  // from an image sidecar
+    ComPtr<ISnmpTraps> traps;
+    if (FAILED(mib_->get_Traps(traps.Put())) || !traps) return;
+    for (const ComPtr<ISnmpTrap>& t : Members<ISnmpTrap>(traps.Get())) {
+        BSTR name = nullptr, enterprise = nullptr;
+        LONG specific = 0;
+        t->get_Name(&name);
+        t->get_Enterprise(&enterprise);
+        t->get_SpecificTrap(&specific);
+        Notification n;
+        n.name = A(name);
+        const std::string ent = A(enterprise);
+        if (n.name.empty() || !IsNumericOid(ent)) continue;
+        // A NOTIFICATION-TYPE carries its own OID; a TRAP-TYPE its enterprise and number.
+        n.oid = specific < 0 ? ent : ent + ".0." + std::to_string(specific);
+        n.module = ModuleOf(n.name);
+        ComPtr<IVelkStrings> oids;
+        if (SUCCEEDED(t->get_Oids(oids.Put()))) n.objects = Texts(oids.Get());
+        if (notificationByOid_.count(n.oid)) continue;
+        notificationByOid_[n.oid] = notifications_.size();
+        notificationByName_.emplace(n.name, notifications_.size());
+        notifications_.push_back(std::move(n));
+    }
+}
+
+std::string MibSet::ModuleOf(const std::string& name) const {
+    auto it = definedIn_.find(name);
+    if (it == definedIn_.end() || it->second.empty()) {
+        auto s = sidecarByName_.find(name);
+        return s == sidecarByName_.end() ? "" : s->second.first;
+    }
+    const std::vector<std::string>& mods = it->second;
+    if (mods.size() == 1) return mods[0];
+    for (const std::string& m : mods)
+        if (explicitModules_.count(m)) return m;
+    for (const std::string& m : mods) {
+        auto mm = moduleByName_.find(m);
+        if (mm != moduleByName_.end() && mm->second->smiV2) return m;
+    }
+    return mods[0];
+}
+
+std::string MibSet::NameOid(const std::string& name, const std::string& module) const {
+    if (!module.empty()) {
+        auto it = definedIn_.find(name);
+        bool defined = false;
+        if (it != definedIn_.end())
+            for (const std::string& m : it->second) defined = defined || m == module;
+        auto range = sidecarByName_.equal_range(name);
+        for (auto s = range.first; s != range.second; ++s)
+            if (s->second.first == module) return s->second.second;
+        if (!defined) {
+            auto n = notificationByName_.find(name);
+            if (n != notificationByName_.end() && notifications_[n->second].module == module)
+                return notifications_[n->second].oid;
+            return {};
+        }
+    }
+    BSTR oid = nullptr;
+    mib_->get_Oid(B(name).Get(), &oid);
+    std::string r = A(oid);
+    if (!r.empty()) return r;
+    auto s = sidecarByName_.find(name);
+    if (s != sidecarByName_.end()) return s->second.second;
+    auto n = notificationByName_.find(name);
+    if (n != notificationByName_.end()) return notifications_[n->second].oid;
+    if (imageLoaded_) {
+        BSTR found = nullptr;
+        variables_->GetOIDFromName(B(name).Get(), &found);
+        return A(found);
+    }
+    return {};
+}
+
+std::optional<std::string> MibSet::TryResolve(const std::string& input, std::string* error) const {
+    auto failWith = [&](const std::string& e) -> std::optional<std::string> {
+        if (error) *error = e;
+        return std::nullopt;
+    };
+    std::string s = Trim(input);
+    if (s.empty()) return failWith("empty OID");
+    if (s[0] == '.' || (s[0] >= '0' && s[0] <= '9')) {
+        const std::string oid = s[0] == '.' ? s.substr(1) : s;
+        if (!IsNumericOid(oid)) return failWith("malformed OID '" + input + "'");
+        return oid;
+    }
+    std::string module;
+    if (const size_t p = s.find("::"); p != std::string::npos) {
+        module = s.substr(0, p);
+        s = s.substr(p + 2);
+    }
+    const size_t dot = s.find('.');
+    const std::string label = s.substr(0, dot);
+    const std::string rest = dot == std::string::npos ? "" : s.substr(dot + 1);
+    if (!rest.empty() && !IsNumericOid(rest))
+        return failWith("malformed index '" + rest + "' in '" + input + "' (give the index as numbers)");
+    std::string oid = NameOid(label, module);
+    if (oid.empty()) {
+        if (!module.empty() && !moduleByName_.count(module) && !imageLoaded_)
+            return failWith("unknown object '" + input + "' (module " + module + " is not loaded; load it with -m)");
+        return failWith("unknown object name '" + (module.empty() ? label : module + "::" + label) +
+                        "' (is its MIB module loaded? see -m)");
+    }
+    return rest.empty() ? oid : oid + "." + rest;
+}
+
+std::string MibSet::Resolve(const std::string& input) const {
+    std::string error;
+    if (auto r = TryResolve(input, &error)) return *r;
+    Usage(error);
+}
+
+bool MibSet::NodeName(const std::string& oid, std::string* name, std::string* module) const {
+    if (auto n = notificationByOid_.find(oid); n != notificationByOid_.end()) {
+        *name = notifications_[n->second].name;
+        *module = notifications_[n->second].module;
+        return true;
+    }
+    if (!sidecarByOid_.empty()) {
+        auto s = sidecarByOid_.find(oid);
+        if (s == sidecarByOid_.end()) return false;
+        *name = s->second.first;
+        *module = s->second.second;
+        return true;
+    }
+    if (imageLoaded_) {
+        ComPtr<ISnmpVariable> def = Definition(oid);
+        if (!def) return false;
+        BSTR n = nullptr;
+        def->get_Name(&n);
+        *name = A(n);
+        module->clear();
+        return !name->empty();
+    }
+    BSTR n = nullptr;
+    mib_->get_Name(B(oid).Get(), &n);
+    *name = A(n);
+    if (name->empty()) return false;
+    // Name also answers an OID ending in ".0" with the name of the OID before it.
+    if (EndsWith(oid, ".0")) {
+        BSTR o = nullptr;
+        mib_->get_Oid(B(*name).Get(), &o);
+        if (A(o) == oid.substr(0, oid.size() - 2)) return false;
+    }
+    *module = ModuleOf(*name);
+    return true;
+}
+
+OidName MibSet::Describe(const std::string& oid) const {
+    OidName r;
+    std::string prefix = oid;
+    for (;;) {
+        if (NodeName(prefix, &r.name, &r.module)) {
+            r.base = prefix;
+            r.suffix = oid.substr(prefix.size());
+            return r;
+        }
+        const size_t dot = prefix.rfind('.');
+        if (dot == std::string::npos) break;
+        prefix.resize(dot);
+    }
+    r.name.clear();
+    r.module.clear();
+    r.suffix = oid;
+    return r;
+}
+
+std::string MibSet::Format(const std::string& oid, bool withModule) const {
+    const OidName d = Describe(oid);
+    if (d.name.empty()) return "." + oid;
+    std::string s;
+    if (withModule && !d.module.empty()) s = d.module + "::";
+    return s + d.name + d.suffix;
+}
+
+ComPtr<ISnmpVariable> MibSet::Definition(const std::string& objectOid) const {
+    auto c = definitionCache_.find(objectOid);
+    if (c != definitionCache_.end()) return c->second;
+    ComPtr<ISnmpVariable> def;
+    LONG index = -1;
+    if (SUCCEEDED(variables_->GetIndex(B(objectOid).Get(), &index)) && index > 0) {
+        Variant at(index);
+        variables_->Item(at, def.Put());
+    }
+    if (definitionCache_.size() > 4096) definitionCache_.clear();
+    definitionCache_.emplace(objectOid, def);
+    return def;
+}
+
+ComPtr<ISnmpVariable> MibSet::DefinitionOf(const std::string& oid, std::string* objectOid) const {
+    std::string prefix = oid;
+    for (int i = 0; i < 64; ++i) {
+        if (ComPtr<ISnmpVariable> d = Definition(prefix)) {
+            if (objectOid) *objectOid = prefix;
+            return d;
+        }
+        const size_t dot = prefix.rfind('.');
+        if (dot == std::string::npos) break;
+        prefix.resize(dot);
+    }
+    return nullptr;
+}
+
+int MibSet::ObjectType(ISnmpVariable* def) const {
+    if (!def) return -1;
+    BSTR n = nullptr;
+    def->get_Name(&n);
+    const std::string name = A(n);
+    std::string base;
+    if (auto it = objectSyntax_.find(name); it != objectSyntax_.end()) {
+        base = it->second.base;
+    } else {
+        BSTR s = nullptr;
+        def->get_Syntax(&s);
+        const std::string syntax = A(s);
+        // The first word (two for OCTET STRING and OBJECT IDENTIFIER).
+        size_t end = syntax.find_first_of(" ({");
+        base = syntax.substr(0, end);
+        if ((base == "OCTET" || base == "OBJECT") && end != std::string::npos) {
+            const size_t end2 = syntax.find_first_of(" ({", end + 1);
+            base = syntax.substr(0, end2);
+        }
+    }
+    for (int depth = 0; depth < 16 && !base.empty(); ++depth) {
+        const int t = BaseTypeOfName(base);
+        if (t >= 0) return t;
+        auto it = types_.find(base);
+        if (it == types_.end()) break;
+        base = it->second.base;
+    }
+    VariableTypeConstants type = snmpNull;
+    def->get_Type(&type);
+    return type == snmpNull ? -1 : type;
+}
+
+std::string MibSet::EnumSyntax(ISnmpVariable* def) const {
+    if (!def) return {};
+    BSTR bs = nullptr;
+    def->get_BaseSyntax(&bs);
+    const std::string baseSyntax = A(bs);
+    if (StartsWith(Trim(baseSyntax), "INTEGER") && baseSyntax.find('{') != std::string::npos) return baseSyntax;
+    BSTR n = nullptr;
+    def->get_Name(&n);
+    auto it = objectSyntax_.find(A(n));
+    if (it == objectSyntax_.end()) return {};
+    SmiSyntax syntax = it->second;
+    for (int depth = 0; depth < 16; ++depth) {
+        if (!syntax.named.empty()) {
+            return BaseTypeOfName(syntax.base) == snmpInteger || types_.count(syntax.base)
+                       ? "INTEGER " + syntax.named
+                       : std::string();
+        }
+        auto t = types_.find(syntax.base);
+        if (t == types_.end()) return {};
+        syntax = t->second;
+    }
+    return {};
+}
+
+std::string MibSet::SyntaxName(ISnmpVariable* def) const {
+    if (!def) return {};
+    BSTR n = nullptr;
+    def->get_Name(&n);
+    auto it = objectSyntax_.find(A(n));
+    if (it != objectSyntax_.end()) return it->second.base;
+    BSTR s = nullptr;
+    def->get_Syntax(&s);
+    return A(s);
+}
+
+const MibSet::Notification* MibSet::NotificationByOid(const std::string& oid) const {
+    auto it = notificationByOid_.find(oid);
+    return it == notificationByOid_.end() ? nullptr : &notifications_[it->second];
+}
+
+std::vector<std::tuple<std::string, std::string, std::string>> MibSet::NamedNodes() const {
+    std::vector<std::tuple<std::string, std::string, std::string>> out;
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const SmiModule& m : modules_) {
+        for (const auto& [name, kind] : m.definitions) {
+            if (kind == DefKind::Notification || !seen.insert({name, m.name}).second) continue;
+            BSTR o = nullptr;
+            mib_->get_Oid(B(name).Get(), &o);
+            const std::string oid = A(o);
+            if (!oid.empty()) out.emplace_back(oid, name, m.name);
+        }
+    }
+    return out;
+}
+
+}  // namespace vs

@@ -1,0 +1,147 @@
+// MIB modules for the tool: finding module files in the MIB folders (with every module they
+// import), compiling them into an SnmpMib or loading a MIB image, and translating between
+// names such as SNMPv2-MIB::sysDescr.0 and numeric OIDs.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common.h"
+#include "smi_scan.h"
+
+namespace vs {
+
+struct MibOptions {
+    std::string dirs;     // -M (empty: the default folders)
+    std::string modules;  // -m (empty: the default modules)
+    std::string image;    // --image
+    bool modulesGiven = false;
+    bool dirsGiven = false;
+};
+
+// The MIB folders that -M DIRS (or the defaults) name, in search order.
+std::vector<std::string> MibDirs(const MibOptions& options);
+std::string DefaultMibDirsText();
+extern const char* const kDefaultModules;
+
+// Finds the file of a module by reading the module names at the top of the files.
+class ModuleFinder {
+public:
+    explicit ModuleFinder(std::vector<std::string> dirs) : dirs_(std::move(dirs)) {}
+    // The file that defines `module`, or "".
+    std::string Find(const std::string& module);
+    // Every module of every folder (the first folder wins for a name), by name.
+    const std::map<std::string, std::string>& All();
+    const std::vector<std::string>& Dirs() const { return dirs_; }
+
+private:
+    void IndexAll();
+    std::vector<std::string> dirs_;
+    std::map<std::string, std::string> index_;
+    bool indexed_ = false;
+};
+
+// Reads a whole file; false when it cannot be read.
+bool ReadFile(const std::string& path, std::string* out, size_t limit = 64u << 20);
+
+// Base type of a syntax, as VariableTypeConstants; -1 when unknown.
+int BaseTypeOfName(const std::string& base);
+
+// A decoded view of an OID through the MIB.
+struct OidName {
+    std::string module;  // may be empty
+    std::string name;    // empty when no prefix has a name
+    std::string base;    // the named prefix
+    std::string suffix;  // the rest, with its leading dot (".0", ".1.2"), or ""
+};
+
+class MibSet {
+public:
+    MibSet();
+
+    // Loads what the options name. `required`: a module that cannot be found or compiled
+    // is an error; otherwise (the defaults) the tool goes on with what it has and warns.
+    void Load(const MibOptions& options);
+    // Compiles the modules and files given by name or path (the compile command).
+    // Returns the names of the modules of those files.
+    std::vector<std::string> LoadNamed(const MibOptions& options, const std::vector<std::string>& names);
+
+    ISnmpMib* Mib() const { return mib_.Get(); }
+    bool Empty() const { return loadedModules_.empty() && !imageLoaded_; }
+    const std::vector<SmiModule>& Modules() const { return modules_; }
+
+    // Numeric OID of a name ("SNMPv2-MIB::sysDescr.0", "sysDescr.0", "ifDescr.3",
+    // ".1.3.6.1", "iso.3.6.1"); throws a usage Failure for a name the MIB does not know.
+    std::string Resolve(const std::string& input) const;
+    std::optional<std::string> TryResolve(const std::string& input, std::string* error = nullptr) const;
+
+    // The longest named prefix of `oid`.
+    OidName Describe(const std::string& oid) const;
+    // "MODULE::name.suffix", or "name.suffix" (withModule false), or the numeric OID with
+    // a leading dot when nothing is named.
+    std::string Format(const std::string& oid, bool withModule = true) const;
+
+    // The MIB object definition with exactly this OID (no instance suffix), or null.
+    ComPtr<ISnmpVariable> Definition(const std::string& objectOid) const;
+    // The definition of the object that `oid` is an instance of (longest prefix), or null.
+    ComPtr<ISnmpVariable> DefinitionOf(const std::string& oid, std::string* objectOid = nullptr) const;
+
+    // Base type (VariableTypeConstants) of an object from its syntax, through textual
+    // conventions; -1 when unknown.
+    int ObjectType(ISnmpVariable* definition) const;
+    // Enumeration labels of an object's syntax ("INTEGER {up(1),down(2)}" form for
+    // ValueName), or "".
+    std::string EnumSyntax(ISnmpVariable* definition) const;
+    // The syntax name (textual convention or base type) of an object.
+    std::string SyntaxName(ISnmpVariable* definition) const;
+
+    // The module a name belongs to (best guess when several define it).
+    std::string ModuleOf(const std::string& name) const;
+
+    // Notifications: name of a notification OID, and the reverse.
+    struct Notification {
+        std::string name, module, oid;
+        std::vector<std::string> objects;
+    };
+    const Notification* NotificationByOid(const std::string& oid) const;
+
+    // Every named node of the loaded modules with its OID (for image sidecars).
+    std::vector<std::tuple<std::string, std::string, std::string>> NamedNodes() const;
+
+    static std::string SidecarPath(const std::string& image) { return image + ".names"; }
+
+private:
+    void Compile(const std::vector<std::string>& roots, bool required, const std::vector<std::string>& files);
+    void LoadImage(const std::string& image);
+    void AfterLoad();
+    std::string NameOid(const std::string& name, const std::string& module) const;
+    bool NodeName(const std::string& oid, std::string* name, std::string* module) const;
+
+    std::unique_ptr<ModuleFinder> finder_;
+    ComPtr<ISnmpMib> mib_;
+    ComPtr<ISnmpVariables> variables_;
+    std::vector<SmiModule> modules_;
+    std::vector<std::string> loadedModules_;
+    std::set<std::string> explicitModules_;
+    bool imageLoaded_ = false;
+    // name -> modules that define it
+    std::unordered_map<std::string, std::vector<std::string>> definedIn_;
+    std::unordered_map<std::string, SmiSyntax> types_;
+    std::unordered_map<std::string, SmiSyntax> objectSyntax_;
+    std::unordered_map<std::string, const SmiModule*> moduleByName_;
+    // Notifications by OID and by name.
+    std::vector<Notification> notifications_;
+    std::unordered_map<std::string, size_t> notificationByOid_;
+    std::unordered_map<std::string, size_t> notificationByName_;
+    // Image sidecar: oid -> (name, module) and name -> oid.
+    std::unordered_map<std::string, std::pair<std::string, std::string>> sidecarByOid_;
+    std::unordered_multimap<std::string, std::pair<std::string, std::string>> sidecarByName_;
+    mutable std::unordered_map<std::string, ComPtr<ISnmpVariable>> definitionCache_;
+};
+
+}  // namespace vs

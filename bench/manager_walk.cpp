@@ -65,9 +65,10 @@ ComPtr<IManager> NewWalker(int port) {
     return m;
 }
 
-// Sets Message to one request for `oid`.
+// Sets Message to one request for `oid` (a decoded response has reset MaxRepetition).
 void Request(ISnmpMessage* msg, ISnmpVariables* vars, TypeConstants type, LONG id, BSTR oid) {
     msg->put_Type(type);
+    msg->put_MaxRepetition(kMaxRepetitions);
     msg->put_Id(id);
     msg->put_Exception(snmpOk);
     msg->put_ExceptionIndex(0);
@@ -86,7 +87,6 @@ long Walk(IManager* m, bool bulk) {
     m->get_Message(msg.Put());
     msg->get_Variables(vars.Put());
     msg->put_Community(Bstr(u"public").Get());
-    msg->put_MaxRepetition(kMaxRepetitions);
     const TypeConstants type = bulk ? snmpGetBulk2 : snmpGetNext2;
     Bstr next(u"1.3.6.1");
     long walked = 0;

@@ -132,6 +132,8 @@ py::object CallUntyped(DispObject& self, DISPID id, WORD flags, py::handle args,
                        py::handle putValue = py::handle(), const char* what = "member");
 
 void RegisterObjectTypes(py::module_& m);
+// Gives a subclass of velksnmp.Object made by the module the direct attribute slots.
+void InstallFastAttributes(py::handle type);
 
 // ---------------------------------------------------------------------------------------
 // Conversions (convert.cpp).

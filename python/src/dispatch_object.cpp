@@ -12,16 +12,38 @@
 namespace velkpy {
 namespace {
 
+// A fixed-size array that needs no allocation for the usual few elements.
+template <class T, size_t N>
+class SmallArray {
+public:
+    explicit SmallArray(size_t n) : n_(n) {
+        if (n > N) {
+            heap_ = std::make_unique<T[]>(n);
+            p_ = heap_.get();
+        }
+    }
+    SmallArray(const SmallArray&) = delete;
+    SmallArray& operator=(const SmallArray&) = delete;
+    T& operator[](size_t i) { return p_[i]; }
+    T* data() { return p_; }
+    size_t size() const { return n_; }
+
+private:
+    size_t n_;
+    T inline_[N]{};
+    std::unique_ptr<T[]> heap_;
+    T* p_ = inline_;
+};
+
+// VARIANTs that are cleared when the array goes.
 struct VariantArray {
     explicit VariantArray(size_t n) : v(n) {
-        for (VARIANT& x : v) VariantInit(&x);
+        for (size_t i = 0; i < n; ++i) VariantInit(&v[i]);
     }
     ~VariantArray() {
-        for (VARIANT& x : v) VariantClear(&x);
+        for (size_t i = 0; i < v.size(); ++i) VariantClear(&v[i]);
     }
-    VariantArray(const VariantArray&) = delete;
-    VariantArray& operator=(const VariantArray&) = delete;
-    std::vector<VARIANT> v;
+    SmallArray<VARIANT, 6> v;
 };
 
 struct ExcepGuard {
@@ -75,8 +97,16 @@ HRESULT Invoke(IDispatch* disp, DISPID id, WORD flags, DISPPARAMS* params, VARIA
     return disp->Invoke(id, IID_NULL, 0, flags, params, result, excep, argErr);
 }
 
-// The wrapper's Python object for `self` (which every bound method receives).
-DispObject& Self(py::handle h) { return h.cast<DispObject&>(); }
+PyTypeObject* g_objectType = nullptr;  // velksnmp.Object
+
+// The C++ object of a wrapper (an instance of velksnmp.Object or a subclass). pybind11
+// keeps a single C++ base in its simple layout, read here without a type lookup.
+DispObject& Self(py::handle h) {
+    auto* inst = reinterpret_cast<py::detail::instance*>(h.ptr());
+    void* value = inst->simple_layout ? inst->simple_value_holder[0] : nullptr;
+    if (!value) return h.cast<DispObject&>();
+    return *static_cast<DispObject*>(value);
+}
 
 bool HasInstanceDict(py::handle self) { return Py_TYPE(self.ptr())->tp_dictoffset != 0; }
 
@@ -266,9 +296,67 @@ py::list Dir(py::handle self) {
     return names;
 }
 
+// Sets the Python error for the exception being handled.
+void SetPythonError() {
+    try {
+        throw;
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+    } catch (std::overflow_error& e) {
+        PyErr_SetString(PyExc_OverflowError, e.what());
+    } catch (std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+}
+
+// Attribute reads: Python's own attributes (the type's, then the instance dict's) first,
+// else the object's members. Reading members directly, without first failing a generic
+// lookup, saves raising and discarding an AttributeError on every member access.
+PyObject* FastGetAttro(PyObject* self, PyObject* name) {
+    try {
+        PyTypeObject* type = Py_TYPE(self);
+        bool python = !PyUnicode_Check(name) || _PyType_Lookup(type, name) != nullptr;
+        if (!python && type->tp_dictoffset != 0) {
+            PyObject** dict = _PyObject_GetDictPtr(self);
+            if (dict && *dict) {
+                PyObject* found = PyDict_GetItemWithError(*dict, name);
+                if (!found && PyErr_Occurred()) return nullptr;
+                python = found != nullptr;
+            }
+        }
+        if (python) return PyObject_GenericGetAttr(self, name);
+        return GetAttr(self, py::reinterpret_borrow<py::str>(name)).release().ptr();
+    } catch (...) {
+        SetPythonError();
+        return nullptr;
+    }
+}
+
+int FastSetAttro(PyObject* self, PyObject* name, PyObject* value) {
+    if (!value || !PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);
+    try {
+        SetAttr(self, py::reinterpret_borrow<py::str>(name), value);
+        return 0;
+    } catch (...) {
+        SetPythonError();
+        return -1;
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
+
+void InstallFastAttributes(py::handle type) {
+    auto* t = reinterpret_cast<PyTypeObject*>(type.ptr());
+    t->tp_getattro = &FastGetAttro;
+    t->tp_setattro = &FastSetAttro;
+    PyType_Modified(t);
+}
 
 DispObject::DispObject(ComPtr<IDispatch> d, const CLSID* clsid)
     : disp_(std::move(d)), type_(DescribeObject(disp_.Get())) {
@@ -306,8 +394,8 @@ py::object WrapEnumerator(ComPtr<IEnumVARIANT> e) {
 }
 
 DispObject* AsDispObject(py::handle h) {
-    if (!py::isinstance<DispObject>(h)) return nullptr;
-    return &h.cast<DispObject&>();
+    if (!g_objectType || !PyObject_TypeCheck(h.ptr(), g_objectType)) return nullptr;
+    return &Self(h);
 }
 
 py::object CallSignature(DispObject& self, const MemberDesc& member, const Signature& sig,
@@ -319,7 +407,7 @@ py::object CallSignature(DispObject& self, const MemberDesc& member, const Signa
 
     // Arguments fill the parameters in order, by position or by name. A by-reference
     // parameter that is left out is an output: its value is returned after the result.
-    std::vector<PyObject*> given(n, nullptr);
+    SmallArray<PyObject*, 8> given(n);
     const Py_ssize_t nargs = args ? PyTuple_GET_SIZE(args.ptr()) : 0;
     if (static_cast<size_t>(nargs) > n)
         throw py::type_error(member.name + "() takes " + (n ? "at most " : "") + std::to_string(n) +
@@ -385,14 +473,19 @@ py::object CallSignature(DispObject& self, const MemberDesc& member, const Signa
     }
 
     // The retval first, then the outputs; one result alone is returned as it is.
-    std::vector<py::object> results;
-    if (sig.retval) results.push_back(FromVariant(result.v[0]));
+    size_t outputs = 0;
     for (size_t j = 0; j < count; ++j)
-        if (sig.params[j].out && !given[j]) results.push_back(FromVariant(outs.v[j]));
-    if (results.empty()) return py::none();
-    if (results.size() == 1) return std::move(results[0]);
-    py::tuple t(results.size());
-    for (size_t i = 0; i < results.size(); ++i) t[i] = std::move(results[i]);
+        if (sig.params[j].out && !given[j]) ++outputs;
+    if (outputs == 0) return sig.retval ? FromVariant(result.v[0]) : py::none();
+    if (outputs == 1 && !sig.retval) {
+        for (size_t j = 0; j < count; ++j)
+            if (sig.params[j].out && !given[j]) return FromVariant(outs.v[j]);
+    }
+    py::tuple t(outputs + (sig.retval ? 1 : 0));
+    size_t k = 0;
+    if (sig.retval) t[k++] = FromVariant(result.v[0]);
+    for (size_t j = 0; j < count; ++j)
+        if (sig.params[j].out && !given[j]) t[k++] = FromVariant(outs.v[j]);
     return t;
 }
 
@@ -545,6 +638,10 @@ void RegisterObjectTypes(py::module_& m) {
             Self(self).Release();
             return false;
         });
+    // __getattr__ and __setattr__ above serve subclasses made in Python; the type itself
+    // and the event classes use the direct slots.
+    g_objectType = reinterpret_cast<PyTypeObject*>(object.ptr());
+    InstallFastAttributes(object);
 }
 
 }  // namespace velkpy

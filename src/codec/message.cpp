@@ -197,12 +197,7 @@ bool SnmpMessage::SetDefaultCommunity() {
 }
 
 void SnmpMessage::ResetFields(bool community) {
-    if (community) {
-        SetDefaultCommunity();
-    } else {
-        SysFreeString(community_);
-        community_ = nullptr;
-    }
+    if (community) SetDefaultCommunity();
     SysFreeString(enterprise_);
     enterprise_ = nullptr;
     VariantClear(&ref_);
@@ -252,54 +247,24 @@ HRESULT SnmpMessage::Reset() {
 
 // ---- Decode and Encode ----
 
-SnmpMessage::RetiredVariables::RetiredVariables(std::vector<model::SnmpVariable*>& storage)
-    : storage_(storage) {
-    held_.swap(storage);  // a nested decode finds no storage and uses its own
-}
-
-SnmpMessage::RetiredVariables::~RetiredVariables() {
-    while (next_ < held_.size()) ReleaseNext();
-    held_.clear();
-    if (storage_.capacity() < held_.capacity()) storage_.swap(held_);
-}
-
-void SnmpMessage::RetiredVariables::Retire(model::SnmpVariables& members) {
-    for (auto* n = members.Members().Head(); n; n = n->next) {
-        if (!n->value.own) continue;
-        try {
-            held_.push_back(n->value.own);
-        } catch (const std::bad_alloc&) {
-            break;  // the rest are released by Clear at once
-        }
-        n->value.own->AddRef();
-    }
-    members.Clear();
-}
-
-void SnmpMessage::RetiredVariables::ReleaseNext() {
-    if (next_ < held_.size()) held_[next_++]->Release();
-}
-
-void SnmpMessage::ResetForDecode(RetiredVariables& retired) {
+void SnmpMessage::ResetForDecode() {
     TakeHostAddress(false);
     ResetFields(false);
-    retired.Retire(*members_);
+    members_->Clear();
 }
 
 HRESULT SnmpMessage::Decode(VARIANT message) {
     // The bytes are bound after the reset (which may release host objects) and read in
     // place when they are a byte array.
-    RetiredVariables retired(retired_);
-    ResetForDecode(retired);
+    ResetForDecode();
     model::CVelkVariant bytes;
     const bool haveBytes = bytes.Read(message);
-    return DecodeFrom(bytes.Data(), bytes.Size(), haveBytes, retired);
+    return DecodeFrom(bytes.Data(), bytes.Size(), haveBytes);
 }
 
 HRESULT SnmpMessage::DecodeBytes(std::span<const uint8_t> bytes) {
-    RetiredVariables retired(retired_);
-    ResetForDecode(retired);
-    return DecodeFrom(bytes.data(), bytes.size(), true, retired);
+    ResetForDecode();
+    return DecodeFrom(bytes.data(), bytes.size(), true);
 }
 
 HRESULT SnmpMessage::Encode(VARIANT* message) {

@@ -114,31 +114,12 @@ private:
     void TakeHostAddress(bool fresh);
     // Sets the reset Community ("cobalt"); false when memory runs out.
     bool SetDefaultCommunity();
-    // The variables of the previous message, taken out of the collection by Decode's reset.
-    // Ours are held here and released one at a time while the decoder creates the new
-    // ones, so the allocator hands their memory straight back; the rest at the end.
-    class RetiredVariables {
-    public:
-        // Uses the capacity of `storage` (given back at the end).
-        explicit RetiredVariables(std::vector<model::SnmpVariable*>& storage);
-        RetiredVariables(const RetiredVariables&) = delete;
-        RetiredVariables& operator=(const RetiredVariables&) = delete;
-        ~RetiredVariables();
-        // Holds our members with a reference each, then clears the collection.
-        void Retire(model::SnmpVariables& members);
-        void ReleaseNext();
-
-    private:
-        std::vector<model::SnmpVariable*>& storage_;
-        std::vector<model::SnmpVariable*> held_;
-        std::size_t next_ = 0;
-    };
-
-    // Decode's reset: every field but Community (set once the parse has read it or
-    // failed before it), AgentAddress from the host, the collection emptied into `retired`.
-    void ResetForDecode(RetiredVariables& retired);
+    // Decode's reset: every field but Community (which the parse replaces, or which is set
+    // to its reset value when the parse fails before it), AgentAddress from the host, the
+    // collection emptied.
+    void ResetForDecode();
     // Parse, the error-index rule and the error record.
-    HRESULT DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes, RetiredVariables& retired);
+    HRESULT DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes);
     // Encodes into `state.buffer`; E_OUTOFMEMORY when memory runs out, else S_OK.
     HRESULT EncodeInto(EncoderState& state);
 
@@ -170,10 +151,9 @@ private:
     // re-entrantly; the nested call then uses its own.
     EncoderState encoder_;
     bool encoding_ = false;
-    // Scratch space of the decoder (long OID texts, retired variables), kept for the same
-    // reason.
-    std::u16string decodeText_;
-    std::vector<model::SnmpVariable*> retired_;
+    // Scratch space of the decoder (texts of long OIDs), kept for the same reason.
+    std::u16string decodeName_;
+    std::u16string decodeValue_;
 };
 
 }  // namespace velk::codec

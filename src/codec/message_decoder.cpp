@@ -74,6 +74,15 @@ char16_t* RenderSigned(int32_t v, char16_t* out) {
     return RenderDecimal(uint64_t{0} - static_cast<uint64_t>(int64_t{v}), out);
 }
 
+// Whether `text` is the text of the n bytes through the code page (byte b is U+00bb);
+// a null text is that of no bytes.
+bool SameText(BSTR text, const uint8_t* bytes, std::size_t n) {
+    if (SysStringLen(text) != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (text[i] != bytes[i]) return false;
+    return true;
+}
+
 BSTR NewText(const char16_t* begin, const char16_t* end) {
     return SysAllocStringLen(begin, static_cast<UINT>(end - begin));
 }
@@ -202,8 +211,16 @@ char16_t* RenderOid(const uint8_t* data, std::size_t n, char16_t* out) {
     } while (b & 0x80);
     const uint32_t a1 = sub < 40 ? 0 : sub < 80 ? 1 : 2;
     *out++ = static_cast<char16_t>(u'0' + a1);
-    *out++ = u'.';
-    out = RenderDecimal(sub - 40 * a1, out);
+    sub -= 40 * a1;
+    if (sub < 128) {
+        // ".a2" from the table: at most 4 characters, within the 4 per content byte.
+        const ArcText& t = kArcTexts[sub];
+        std::memcpy(out, t.chars, sizeof t.chars);
+        out += t.length;
+    } else {
+        *out++ = u'.';
+        out = RenderDecimal(sub, out);
+    }
     while (data != end) {
         b = *data++;
         if (!(b & 0x80)) {
@@ -235,14 +252,38 @@ char16_t* RenderAddress(const uint8_t* data, std::size_t n, char16_t* out) {
     return out;
 }
 
+// Where an OID text is rendered: a stack buffer, or `spill` for long contents.
+class OidTextBuffer {
+public:
+    explicit OidTextBuffer(std::u16string& spill) : spill_(spill) {}
+    // Renders the OID text of a content; false when a sub-identifier does not end within
+    // it. An empty content gives the empty text.
+    bool Render(const uint8_t* data, std::size_t n) {
+        char16_t* out = local_;
+        if (n > kStackOidBytes) {
+            spill_.resize(4 * n + 2);
+            out = spill_.data();
+        }
+        char16_t* end = n ? RenderOid(data, n, out) : out;
+        if (!end) return false;
+        text_ = std::u16string_view(out, static_cast<std::size_t>(end - out));
+        return true;
+    }
+    std::u16string_view Text() const { return text_; }
+
+private:
+    std::u16string& spill_;
+    char16_t local_[kStackOidChars];
+    std::u16string_view text_;
+};
+
 }  // namespace
 
 // Fills a reset message from BER bytes.
 class MessageDecoder {
 public:
-    MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size,
-                   SnmpMessage::RetiredVariables& retired)
-        : m_(message), c_(data, size), retired_(retired) {}
+    MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size)
+        : m_(message), c_(data, size) {}
 
     // S_OK; kMalformed at the first failing check; E_OUTOFMEMORY, or the creation error of
     // a variable.
@@ -254,12 +295,9 @@ private:
     HRESULT ParseTrap1();
     HRESULT ParseVarBindList();
     HRESULT ParseVarBind(std::size_t index);
-    // The OID text of a content, as a new BSTR; kMalformed or E_OUTOFMEMORY on failure.
-    HRESULT OidText(const uint8_t* data, std::size_t n, BSTR* out);
 
     SnmpMessage& m_;
     Cursor c_;
-    SnmpMessage::RetiredVariables& retired_;
     bool communityRead_ = false;
     bool bulk_ = false;
     bool creationChecked_ = false;
@@ -284,14 +322,16 @@ HRESULT MessageDecoder::Parse() {
         const void* zero = communityLength ? std::memchr(community, 0, communityLength) : nullptr;
         const std::size_t n = zero ? static_cast<std::size_t>(static_cast<const uint8_t*>(zero) - community)
                                    : communityLength;
-        BSTR text = nullptr;
-        if (n) {
-            text = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-            if (!text) return E_OUTOFMEMORY;
-            VelkAnsiToWide(reinterpret_cast<const char*>(community), static_cast<int>(n), text, static_cast<int>(n));
+        if (!SameText(m_.community_, community, n)) {
+            BSTR text = nullptr;
+            if (n) {
+                text = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+                if (!text) return E_OUTOFMEMORY;
+                VelkAnsiToWide(reinterpret_cast<const char*>(community), static_cast<int>(n), text, static_cast<int>(n));
+            }
+            SysFreeString(m_.community_);
+            m_.community_ = text;
         }
-        SysFreeString(m_.community_);
-        m_.community_ = text;
         communityRead_ = true;
     }
 
@@ -322,30 +362,15 @@ HRESULT MessageDecoder::Parse() {
     return ParseVarBindList();
 }
 
-HRESULT MessageDecoder::OidText(const uint8_t* data, std::size_t n, BSTR* out) {
-    *out = nullptr;
-    if (n <= kStackOidBytes) {
-        char16_t text[kStackOidChars];
-        char16_t* end = RenderOid(data, n, text);
-        if (!end) return kMalformed;
-        *out = NewText(text, end);
-    } else {
-        std::u16string& text = m_.decodeText_;
-        text.resize(4 * n + 2);
-        char16_t* end = RenderOid(data, n, text.data());
-        if (!end) return kMalformed;
-        *out = NewText(text.data(), end);
-    }
-    return *out ? S_OK : E_OUTOFMEMORY;
-}
-
 HRESULT MessageDecoder::ParseTrap1() {
     const uint8_t* data;
     std::size_t n;
     if (!c_.Tag(0x06) || !c_.Content(data, n)) return kMalformed;
     if (n) {
-        BSTR enterprise;
-        if (HRESULT hr = OidText(data, n, &enterprise); FAILED(hr)) return hr;
+        OidTextBuffer text(m_.decodeName_);
+        if (!text.Render(data, n)) return kMalformed;
+        BSTR enterprise = NewText(text.Text().data(), text.Text().data() + text.Text().size());
+        if (!enterprise) return E_OUTOFMEMORY;
         SysFreeString(m_.enterprise_);
         m_.enterprise_ = enterprise;
     }
@@ -377,47 +402,44 @@ HRESULT MessageDecoder::ParseVarBindList() {
     return S_OK;
 }
 
+// The whole VarBind is read first; the variable is then made in one allocation with its
+// Oid and value text (a VarBind that does not read makes none, as if it were discarded).
 HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
     if (!creationChecked_) {
         if (HRESULT hr = rt::CreationFailure(CLSID_SnmpVariable); FAILED(hr)) return hr;
         creationChecked_ = true;
     }
-    retired_.ReleaseNext();
-    auto variable = ComPtr<SnmpVariable>::Adopt(model::NewSnmpVariable());
-    if (!variable) return E_OUTOFMEMORY;
-    SnmpVariable& v = *variable;
-    // GetBulk: the first non-repeaters variables do not repeat (a negative count: none does).
-    const LONG nonRepeaters = m_.nonRepeaters_;
-    const bool repeat = bulk_ && nonRepeaters >= 0 && index >= static_cast<std::size_t>(nonRepeaters);
-    v.SetRepeat(repeat ? VARIANT_TRUE : VARIANT_FALSE);
 
     // VarBind and name: any tags, well-formed lengths.
     uint8_t tag;
     std::size_t varBindLength;
-    const uint8_t* name;
-    std::size_t nameLength;
+    const uint8_t* data;
+    std::size_t n;
     if (!c_.Byte(tag) || !c_.Length(varBindLength)) return kMalformed;
     const std::size_t varBindEnd = c_.Position() + varBindLength;
-    if (!c_.Byte(tag) || !c_.Content(name, nameLength)) return kMalformed;
-    BSTR oid;
-    if (HRESULT hr = OidText(name, nameLength, &oid); FAILED(hr)) return hr;
-    v.SetOid(oid);
-    const std::size_t chars = SysStringLen(oid);
-    nameTotal_ += chars;
-    if ((chars < kShortName || nameTotal_ > kMaxNameTotal) && ++implausible_ > kMaxImplausible)
+    OidTextBuffer name(m_.decodeName_);
+    if (!c_.Byte(tag) || !c_.Content(data, n) || !name.Render(data, n)) return kMalformed;
+    nameTotal_ += name.Text().size();
+    if ((name.Text().size() < kShortName || nameTotal_ > kMaxNameTotal) && ++implausible_ > kMaxImplausible)
         return kMalformed;
 
     // The value, by its tag.
+    LONG type = snmpNull;
+    LONG exception = snmpNoException;
+    std::u16string_view text;          // Value text
+    bool isBytes = false;              // or ValueEx bytes
+    const uint8_t* bytes = nullptr;
+    std::size_t byteCount = 0;
+    char16_t number[24];
+    OidTextBuffer oidValue(m_.decodeValue_);
     const std::size_t valueTag = c_.Position();
     if (!c_.Byte(tag)) return kMalformed;
-    char16_t text[24];  // a number or an address
-    char16_t* textEnd = nullptr;
     switch (tag) {
         case 0x02: {
-            v.SetType(snmpInteger);
+            type = snmpInteger;
             int32_t value;
             if (!c_.Integer(value)) return kMalformed;
-            textEnd = RenderSigned(value, text);
+            text = std::u16string_view(number, static_cast<std::size_t>(RenderSigned(value, number) - number));
             break;
         }
         case 0x41:
@@ -425,73 +447,63 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
         case 0x43:
         case 0x47:
         case 0x46: {
-            v.SetType(tag == 0x41 ? snmpCounter32 : tag == 0x42 ? snmpGuage32 : tag == 0x43 ? snmpTimeTicks
-                      : tag == 0x47 ? snmpUInteger32 : snmpCounter64);
+            type = tag == 0x41 ? snmpCounter32 : tag == 0x42 ? snmpGuage32 : tag == 0x43 ? snmpTimeTicks
+                 : tag == 0x47 ? snmpUInteger32 : snmpCounter64;
             uint64_t value;
             if (!c_.Unsigned(value)) return kMalformed;
-            textEnd = RenderDecimal(tag == 0x46 ? value : static_cast<uint32_t>(value), text);
+            if (tag != 0x46) value = static_cast<uint32_t>(value);
+            text = std::u16string_view(number, static_cast<std::size_t>(RenderDecimal(value, number) - number));
             break;
         }
         case 0x04:
         case 0x44:
-        case 0x45: {
-            v.SetType(tag == 0x04 ? snmpOctetString : tag == 0x44 ? snmpOpaque : snmpNSAPAddress);
-            const uint8_t* data;
-            std::size_t n;
-            if (!c_.Content(data, n)) return kMalformed;
-            if (!v.SetValueBytes(data, n)) return E_OUTOFMEMORY;
+        case 0x45:
+            type = tag == 0x04 ? snmpOctetString : tag == 0x44 ? snmpOpaque : snmpNSAPAddress;
+            if (!c_.Content(bytes, byteCount)) return kMalformed;
+            isBytes = true;
             break;
-        }
-        case 0x05: {
-            v.SetType(snmpNull);
-            const uint8_t* data;
-            std::size_t n;
+        case 0x05:
             if (!c_.Content(data, n)) return kMalformed;
             break;
-        }
-        case 0x06: {
-            v.SetType(snmpObjectID);
-            const uint8_t* data;
-            std::size_t n;
-            if (!c_.Content(data, n)) return kMalformed;
-            BSTR value;
-            if (HRESULT hr = OidText(data, n, &value); FAILED(hr)) return hr;
-            v.SetValueText(value);
+        case 0x06:
+            type = snmpObjectID;
+            if (!c_.Content(data, n) || !oidValue.Render(data, n)) return kMalformed;
+            text = oidValue.Text();
             break;
-        }
-        case 0x40: {
-            v.SetType(snmpIpAddress);
-            const uint8_t* data;
-            std::size_t n;
+        case 0x40:
+            type = snmpIpAddress;
             if (!c_.Content(data, n)) return kMalformed;
-            textEnd = RenderAddress(data, n, text);
+            text = std::u16string_view(number, static_cast<std::size_t>(RenderAddress(data, n, number) - number));
             break;
-        }
         default:
             // An exception, or a value this reader does not know (the variable keeps its
             // name alone): reading goes on at the end of the VarBind by its length. That
             // may be back over the value tag (a VarBind of a name alone, as the encoder
             // writes for a Type outside the table), never further back, so every VarBind
             // moves forward.
-            if (tag >= 0x80 && tag <= 0x82) v.SetException(tag - 0x80 + 1);
+            if (tag >= 0x80 && tag <= 0x82) exception = tag - 0x80 + 1;
             if (varBindEnd < valueTag || !c_.Seek(varBindEnd)) return kMalformed;
             break;
     }
-    if (textEnd) {
-        BSTR value = NewText(text, textEnd);
-        if (!value) return E_OUTOFMEMORY;
-        v.SetValueText(value);
-    }
+
+    auto variable = ComPtr<SnmpVariable>::Adopt(SnmpVariable::NewWithTexts(name.Text(), text));
+    if (!variable) return E_OUTOFMEMORY;
+    SnmpVariable& v = *variable;
+    // GetBulk: the first non-repeaters variables do not repeat (a negative count: none does).
+    const LONG nonRepeaters = m_.nonRepeaters_;
+    if (bulk_ && nonRepeaters >= 0 && index >= static_cast<std::size_t>(nonRepeaters)) v.SetRepeat(VARIANT_TRUE);
+    if (type != snmpNull) v.SetType(type);
+    if (exception != snmpNoException) v.SetException(exception);
+    if (isBytes && !v.SetValueBytes(bytes, byteCount)) return E_OUTOFMEMORY;
     m_.members_->AppendOwned(variable.Detach());
     return S_OK;
 }
 
-HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes,
-                                RetiredVariables& retired) {
+HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes) {
     HRESULT hr = kMalformed;
     bool communityRead = false;
     if (haveBytes) {
-        MessageDecoder decoder(*this, data, size, retired);
+        MessageDecoder decoder(*this, data, size);
         try {
             hr = decoder.Parse();
         } catch (const std::bad_alloc&) {

@@ -196,15 +196,30 @@ bool RepeatOf(const Member& m) {
 
 void PutVarBind(EncoderState& s, const Member& m) {
     BerBuffer& b = s.buffer;
+    if (m.own) {
+        // The VarBind's content as encoded before, while the fields are unchanged.
+        SnmpVariable& v = *m.own;
+        if (const std::span<const uint8_t> cached = v.EncodingCache(); !cached.empty()) {
+            b.PutBytes(cached);
+            b.PutByte(kSequence);
+            return;
+        }
+    }
     const std::size_t start = b.Size();
     if (m.own) {
-        PutOwnValue(s, *m.own);
-        b.PutOid(m.own->OidView());
+        SnmpVariable& v = *m.own;
+        PutOwnValue(s, v);
+        b.PutOid(v.OidView());
+        b.PutByte(kTagOid);
+        // A variable encoded a second time with the same fields is likely to be encoded
+        // again (a prepared request, a repeated trap): keep its content from now on.
+        v.NoteEncoding();
+        if (v.EncodingCount() >= 2) v.SetEncodingCache(b.Encoded().first(b.Size() - start));
     } else {
         const Bstr oid = PutHostValue(s, m.variable);
         b.PutOid(oid.View());
+        b.PutByte(kTagOid);
     }
-    b.PutByte(kTagOid);
     b.PutLength(static_cast<uint32_t>(b.Size() - start));
     b.PutByte(kSequence);
 }

@@ -1,5 +1,7 @@
 // AgentVariable: one variable of the agent read or written with a blocking request.
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 #include "automation/error_reporting.h"

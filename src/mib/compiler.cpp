@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mib/ansi_text.h"
+#include "mib/flat_index.h"
 #include "mib/mib_errors.h"
 #include "mib/mib_tokenizer.h"
 #include "mib/string_arena.h"
@@ -86,6 +87,7 @@ struct Pending {
     uint32_t file = kNone;        // index into the call's file names
     uint32_t imports = kNone;     // index into the call's import tables
     uint32_t nextSameName = kNone;
+    uint32_t lastSameName = kNone;  // on the first record of a name: the last one
     size_t node = NodeIndex::npos;  // the known node made for it
     model::SnmpVariable* variable = nullptr;  // owned reference
     model::SnmpTrap* trap = nullptr;          // owned by the call's trap list
@@ -183,7 +185,11 @@ private:
     std::vector<std::vector<ImportName>> importTables_;
 
     std::vector<Pending> pending_;
-    std::unordered_map<string_view, std::pair<uint32_t, uint32_t>> byObject_;  // first, last
+    FlatIndex byObject_;  // first record of each object name
+    auto ObjectOf() const {
+        return [this](uint32_t i) { return pending_[i].object; };
+    }
+    uint32_t FindObject(string_view name) const { return byObject_.Find(name, ObjectOf()); }
     uint32_t firstUnnamed_ = kNone;
 
     std::vector<ComPtr<model::SnmpTrap>> traps_;
@@ -480,10 +486,12 @@ uint32_t Compiler::AddPending(Pending p) {
     if (p.object.empty()) {
         if (firstUnnamed_ == kNone) firstUnnamed_ = i;
     } else {
-        auto [it, added] = byObject_.try_emplace(p.object, i, i);
-        if (!added) {
-            pending_[it->second.second].nextSameName = i;
-            it->second.second = i;
+        const uint32_t first = byObject_.Insert(p.object, i, ObjectOf());
+        if (first == i) {
+            pending_[i].lastSameName = i;
+        } else {
+            pending_[pending_[first].lastSameName].nextSameName = i;
+            pending_[first].lastSameName = i;
         }
     }
     return i;
@@ -699,8 +707,8 @@ bool Compiler::TrapNameTaken(string_view name) {
     }
     if (trapNames_.count(Widen(name))) return true;
     // A definition of that name read so far, before the first record without a name.
-    auto it = byObject_.find(name);
-    return it != byObject_.end() && it->second.first < firstUnnamed_;
+    const uint32_t first = FindObject(name);
+    return first != kNone && first < firstUnnamed_;
 }
 
 HRESULT Compiler::VariableList(model::SnmpTrap* trap, bool record, uint32_t* last) {
@@ -856,16 +864,15 @@ Definition Compiler::FindWithModule(string_view name, string_view module) const 
     for (size_t n = nodes.FindName(name); n != NodeIndex::npos && n < checkpoint_.size;
          n = nodes.NextWithSameName(n))
         if (nodes.At(n).module == module) return {true, true, n};
-    if (auto it = byObject_.find(name); it != byObject_.end())
-        for (uint32_t p = it->second.first; p != kNone; p = pending_[p].nextSameName)
-            if (pending_[p].module == module) return {true, false, p};
+    for (uint32_t p = FindObject(name); p != kNone; p = pending_[p].nextSameName)
+        if (pending_[p].module == module) return {true, false, p};
     return {};
 }
 
 Definition Compiler::FindByName(string_view name) const {
     const size_t n = store_.Nodes().FindName(name);
     if (n != NodeIndex::npos && n < checkpoint_.size) return {true, true, n};
-    if (auto it = byObject_.find(name); it != byObject_.end()) return {true, false, it->second.first};
+    if (const uint32_t p = FindObject(name); p != kNone) return {true, false, p};
     return {};
 }
 

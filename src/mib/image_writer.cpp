@@ -217,6 +217,6 @@ HRESULT VelkWriteMibImage(ISnmpMib* mib, LPCOLESTR fileName) {
     if (!own) return E_INVALIDARG;
     if (!fileName) return E_POINTER;
     // The store stays alive through host code run by the writer (a host variable's getter).
-    ComPtr<ISnmpMib> keep(mib);
+    velk::ComPtr<ISnmpMib> keep(mib);
     return velk::mib::WriteMibImage(own->Store(), std::u16string_view(fileName));
 }

@@ -13,29 +13,29 @@ std::string_view NodeIndex::InternModule(std::string_view module) {
 
 size_t NodeIndex::Append(std::string_view name, std::string_view oid, std::string_view module) {
     const size_t i = nodes_.size();
-    Entry e{{arena_.Copy(name), arena_.Copy(oid), InternModule(module)}, npos};
+    const auto position = static_cast<uint32_t>(i);
+    Entry e{{arena_.Copy(name), arena_.Copy(oid), InternModule(module)}, npos, i};
     nodes_.push_back(e);
     // On bad_alloc below, the indexes are left as they were and the node is dropped.
-    bool nameAdded = false;
+    uint32_t first = FlatIndex::kNone;
     try {
-        auto [chain, added] = byName_.try_emplace(e.node.name, NameChain{i, i});
-        nameAdded = added;
-        byOid_.try_emplace(e.node.oid, i);
-        if (!added) {
-            nodes_[chain->second.last].nextSameName = i;
-            chain->second.last = i;
-        }
+        first = byName_.Insert(e.node.name, position, NameOf());
+        byOid_.Insert(e.node.oid, position, OidOf());
     } catch (...) {
-        if (nameAdded) byName_.erase(e.node.name);
+        if (first == position) byName_.Erase(e.node.name, position, NameOf());
         nodes_.pop_back();
         throw;
+    }
+    if (first != position) {
+        nodes_[nodes_[first].lastSameName].nextSameName = i;
+        nodes_[first].lastSameName = i;
     }
     return i;
 }
 
 size_t NodeIndex::FindName(std::string_view name) const {
-    auto it = byName_.find(name);
-    return it == byName_.end() ? npos : it->second.first;
+    const uint32_t i = byName_.Find(name, NameOf());
+    return i == FlatIndex::kNone ? npos : i;
 }
 
 std::string_view NodeIndex::OidOfName(std::string_view name) const {
@@ -44,40 +44,38 @@ std::string_view NodeIndex::OidOfName(std::string_view name) const {
 }
 
 std::string_view NodeIndex::NameOfOid(std::string_view oid, bool* found) const {
-    auto it = byOid_.find(oid);
-    if (it == byOid_.end() && oid.size() > 2 && oid.ends_with(".0"))
-        it = byOid_.find(oid.substr(0, oid.size() - 2));
-    if (found) *found = it != byOid_.end();
-    return it == byOid_.end() ? std::string_view() : nodes_[it->second].node.name;
+    uint32_t i = byOid_.Find(oid, OidOf());
+    if (i == FlatIndex::kNone && oid.size() > 2 && oid.ends_with(".0"))
+        i = byOid_.Find(oid.substr(0, oid.size() - 2), OidOf());
+    if (found) *found = i != FlatIndex::kNone;
+    return i == FlatIndex::kNone ? std::string_view() : nodes_[i].node.name;
 }
 
 void NodeIndex::RollBack(const Checkpoint& checkpoint) {
     while (nodes_.size() > checkpoint.size) {
         const size_t i = nodes_.size() - 1;
-        const MibNode& n = nodes_[i].node;
+        const auto position = static_cast<uint32_t>(i);
+        const MibNode n = nodes_[i].node;
         // The removed node is the newest: the last of its name's chain, and the first node
         // with its OID only when no earlier node has that OID.
-        auto chain = byName_.find(n.name);
-        if (chain != byName_.end()) {
-            if (chain->second.first == i) {
-                byName_.erase(chain);
-            } else {
-                size_t prev = chain->second.first;
-                while (nodes_[prev].nextSameName != i) prev = nodes_[prev].nextSameName;
-                nodes_[prev].nextSameName = npos;
-                chain->second.last = prev;
-            }
+        const uint32_t first = byName_.Find(n.name, NameOf());
+        if (first == position) {
+            byName_.Erase(n.name, position, NameOf());
+        } else if (first != FlatIndex::kNone) {
+            size_t prev = first;
+            while (nodes_[prev].nextSameName != i) prev = nodes_[prev].nextSameName;
+            nodes_[prev].nextSameName = npos;
+            nodes_[first].lastSameName = prev;
         }
-        auto byOid = byOid_.find(n.oid);
-        if (byOid != byOid_.end() && byOid->second == i) byOid_.erase(byOid);
+        if (byOid_.Find(n.oid, OidOf()) == position) byOid_.Erase(n.oid, position, OidOf());
         nodes_.pop_back();
     }
     arena_.RollBack(checkpoint.mark);
 }
 
 void NodeIndex::Clear() {
-    byName_.clear();
-    byOid_.clear();
+    byName_.Clear();
+    byOid_.Clear();
     nodes_.clear();
     modules_.clear();
     arena_.Clear();

@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "mib/flat_index.h"
 #include "mib/string_arena.h"
 
 namespace velk::mib {
@@ -71,17 +71,20 @@ private:
     struct Entry {
         MibNode node;
         size_t nextSameName;
-    };
-    struct NameChain {
-        size_t first;
-        size_t last;
+        size_t lastSameName;  // on the first node of a name: the last one
     };
 
     std::string_view InternModule(std::string_view module);
+    auto NameOf() const {
+        return [this](uint32_t i) { return nodes_[i].node.name; };
+    }
+    auto OidOf() const {
+        return [this](uint32_t i) { return nodes_[i].node.oid; };
+    }
 
     std::vector<Entry> nodes_;
-    std::unordered_map<std::string_view, NameChain> byName_;
-    std::unordered_map<std::string_view, size_t> byOid_;  // first node with that OID
+    FlatIndex byName_;  // first node of each name
+    FlatIndex byOid_;   // first node of each OID
     struct Hash {
         using is_transparent = void;
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }

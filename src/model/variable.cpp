@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "model/value_name.h"
 #include "model/velk_variant.h"
@@ -26,14 +27,63 @@ SnmpVariable::SnmpVariable() {
 }
 
 SnmpVariable::~SnmpVariable() {
-    SysFreeString(oid_);
+    ReleaseOid();
     SysFreeString(name_);
     SysFreeString(description_);
     SysFreeString(reference_);
     SysFreeString(syntax_);
     SysFreeString(baseSyntax_);
-    VariantClear(&value_);
+    ReleaseValue();
     if (index_) index_->Release();
+}
+
+namespace {
+
+// Bytes of a BSTR of n characters held in place: length prefix, characters, terminator.
+constexpr size_t EmbeddedTextBytes(size_t n) { return n ? sizeof(uint32_t) + (n + 1) * sizeof(OLECHAR) : 0; }
+
+// Lays out a BSTR of `text` at `at` (EmbeddedTextBytes of room); null for the empty text.
+BSTR EmbedText(unsigned char* at, std::u16string_view text) {
+    if (text.empty()) return nullptr;
+    const auto bytes = static_cast<uint32_t>(text.size() * sizeof(OLECHAR));
+    std::memcpy(at, &bytes, sizeof bytes);
+    auto* chars = reinterpret_cast<OLECHAR*>(at + sizeof bytes);
+    std::memcpy(chars, text.data(), bytes);
+    chars[text.size()] = 0;
+    return chars;
+}
+
+}  // namespace
+
+SnmpVariable* SnmpVariable::NewWithTexts(std::u16string_view oid, std::u16string_view value) {
+    constexpr size_t kMaxText = 0x3FFFFFF0;  // characters, as the runtime's BSTR limit
+    if (oid.size() > kMaxText || value.size() > kMaxText) return nullptr;
+    const size_t oidBytes = EmbeddedTextBytes(oid.size());
+    void* memory = ::operator new(sizeof(SnmpVariable) + oidBytes + EmbeddedTextBytes(value.size()), std::nothrow);
+    if (!memory) return nullptr;
+    auto* v = ::new (memory) SnmpVariable();
+    auto* tail = static_cast<unsigned char*>(memory) + sizeof(SnmpVariable);
+    if ((v->oid_ = EmbedText(tail, oid))) v->embedded_ |= kEmbeddedOid;
+    if ((v->value_.bstrVal = EmbedText(tail + oidBytes, value))) v->embedded_ |= kEmbeddedValue;
+    v->AddRef();
+    return v;
+}
+
+void SnmpVariable::ReleaseOid() {
+    if (embedded_ & kEmbeddedOid)
+        embedded_ &= ~kEmbeddedOid;
+    else
+        SysFreeString(oid_);
+    oid_ = nullptr;
+}
+
+void SnmpVariable::ReleaseValue() {
+    if (embedded_ & kEmbeddedValue) {
+        embedded_ &= ~kEmbeddedValue;  // the store is that text: nothing to free
+        VariantInit(&value_);
+    } else {
+        VariantClear(&value_);
+    }
 }
 
 HRESULT SnmpVariable::CreateInstance(REFIID iid, void** out) {
@@ -104,6 +154,7 @@ HRESULT SnmpVariable::get_Exception(VariableExceptionConstants* out) {
 }
 HRESULT SnmpVariable::put_Exception(VariableExceptionConstants value) {
     exception_ = value;
+    EncodingChanged();
     return S_OK;
 }
 HRESULT SnmpVariable::get_Status(StatusConstants* out) {
@@ -122,6 +173,7 @@ HRESULT SnmpVariable::get_Type(VariableTypeConstants* out) {
 }
 HRESULT SnmpVariable::put_Type(VariableTypeConstants value) {
     type_ = value;
+    EncodingChanged();
     return S_OK;
 }
 HRESULT SnmpVariable::get_Repeat(VARIANT_BOOL* out) {
@@ -150,13 +202,20 @@ HRESULT SnmpVariable::put_BaseSyntax(BSTR value) { return CopyIn(&baseSyntax_, v
 HRESULT SnmpVariable::get_Oid(BSTR* out) { return CopyOut(oid_, out); }
 
 HRESULT SnmpVariable::put_Oid(BSTR value) {
-    HRESULT hr = CopyIn(&oid_, value);
-    if (SUCCEEDED(hr)) OidChanged();
-    return hr;
+    BSTR copy = nullptr;
+    if (value) {
+        copy = SysAllocStringLen(value, SysStringLen(value));
+        if (!copy) return E_OUTOFMEMORY;
+    }
+    SetOid(copy);
+    return S_OK;
 }
 
 void SnmpVariable::SetOid(BSTR text) {
-    Replace(&oid_, text);
+    if (oid_ != text) {
+        ReleaseOid();
+        oid_ = text;
+    }
     OidChanged();
 }
 
@@ -175,6 +234,7 @@ bool SnmpVariable::SetName(std::u16string_view text) {
 }
 
 void SnmpVariable::OidChanged() {
+    EncodingChanged();
     if (watch_.changes) ++*watch_.changes;
     if (moreWatches_)
         for (Watch& w : *moreWatches_) ++*w.changes;
@@ -232,7 +292,8 @@ std::u16string_view SnmpVariable::ValueTextView() const {
 
 void SnmpVariable::SetValueText(BSTR text) {
     if (value_.vt == VT_BSTR && value_.bstrVal == text) return;
-    VariantClear(&value_);
+    EncodingChanged();
+    ReleaseValue();
     value_.vt = VT_BSTR;
     value_.bstrVal = text;
 }
@@ -249,7 +310,8 @@ bool SnmpVariable::SetValueBytes(const uint8_t* data, size_t size) {
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size));
     if (!array) return false;
     if (size) std::memcpy(array->pvData, data, size);
-    VariantClear(&value_);
+    EncodingChanged();
+    ReleaseValue();
     value_.vt = kByteArray;
     value_.parray = array;
     return true;
@@ -307,9 +369,24 @@ HRESULT SnmpVariable::put_ValueEx(VARIANT value) {
     HRESULT hr = VariantCopyInd(&copy, &value);
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr)) VariantInit(&copy);  // unfollowable reference or invalid type: no value
-    VariantClear(&value_);
+    EncodingChanged();
+    ReleaseValue();
     value_ = copy;
     return S_OK;
+}
+
+// ---- Encoding cache ----
+
+bool SnmpVariable::SetEncodingCache(std::span<const uint8_t> bytes) {
+    encoding_.reset();
+    encodingSize_ = 0;
+    if (bytes.empty() || bytes.size() > UINT32_MAX) return false;
+    encoding_.reset(new (std::nothrow) uint8_t[bytes.size()]);
+    if (!encoding_) return false;
+    std::memcpy(encoding_.get(), bytes.data(), bytes.size());
+    encodingSize_ = static_cast<uint32_t>(bytes.size());
+    if (encodings_ == 0) encodings_ = 1;  // so that the next change drops the cache
+    return true;
 }
 
 // ---- Index ----

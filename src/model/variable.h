@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -80,6 +81,14 @@ public:
     // Our variable behind an ISnmpVariable, or null for a host-implemented object. Borrowed.
     static SnmpVariable* From(ISnmpVariable* variable);
 
+    // A new variable (one reference owned by the caller) whose Oid and value text are
+    // `oid` and `value` (an empty text leaves the field as a new variable has it), both
+    // held in the object's own allocation: one allocation in all. Null when memory runs
+    // out. For the decoder; the creation-failure seam is not consulted.
+    static SnmpVariable* NewWithTexts(std::u16string_view oid, std::u16string_view value);
+    // Objects are freed with the unsized form: NewWithTexts allocates more than the class.
+    static void operator delete(void* p) noexcept { ::operator delete(p); }
+
     // ---- Fast surface for the codec, the MIB compiler and the collection ----
     // Views stay valid until the field is next set.
     std::u16string_view OidView() const { return View(oid_); }
@@ -107,8 +116,14 @@ public:
     VARIANT_BOOL RepeatValue() const { return repeat_; }
     void SetAccess(LONG v) { access_ = v; }
     void SetStatus(LONG v) { status_ = v; }
-    void SetType(LONG v) { type_ = v; }
-    void SetException(LONG v) { exception_ = v; }
+    void SetType(LONG v) {
+        type_ = v;
+        EncodingChanged();
+    }
+    void SetException(LONG v) {
+        exception_ = v;
+        EncodingChanged();
+    }
     void SetRepeat(VARIANT_BOOL v) { repeat_ = v; }
 
     // The value store as it is (read it with CVelkVariant for bytes).
@@ -129,10 +144,33 @@ public:
     // read-only.
     void ReplaceIndex(IVelkStrings* index);
 
+    // ---- Encoding cache of the codec ----
+    // The codec may keep here bytes it derived from the fields that shape the variable's
+    // encoding: Oid, Type, Exception and the value store. Every change of one of those
+    // fields drops them (every member that sets one calls EncodingChanged), so bytes found
+    // here always belong to the current fields.
+    std::span<const uint8_t> EncodingCache() const { return {encoding_.get(), encodingSize_}; }
+    // Replaces the cache by a copy of `bytes`; false, with no cache, when memory runs out.
+    bool SetEncodingCache(std::span<const uint8_t> bytes);
+    // How often the codec has encoded the current fields, as it counts them with
+    // NoteEncoding (saturating at 255); zero again after every change.
+    uint8_t EncodingCount() const { return encodings_; }
+    void NoteEncoding() {
+        if (encodings_ != 255) ++encodings_;
+    }
+
     HRESULT QueryExtraInterface(REFIID iid, void** out);
 
 private:
     friend class SnmpVariables;
+
+    // Drops the encoding cache: Oid, Type, Exception or the value store changed.
+    void EncodingChanged() {
+        if (encodings_ == 0) return;
+        encoding_.reset();
+        encodingSize_ = 0;
+        encodings_ = 0;
+    }
 
     // A collection's OID change counter and how many entries of it hold this variable.
     struct Watch {
@@ -147,6 +185,10 @@ private:
     }
     static void Replace(BSTR* field, BSTR text);
     static HRESULT CopyIn(BSTR* field, BSTR value);
+    // Free the Oid text or the value store, unless it lives in the object's allocation
+    // (NewWithTexts); the field is then empty.
+    void ReleaseOid();
+    void ReleaseValue();
     static HRESULT CopyOut(BSTR field, BSTR* out);
     void OidChanged();
 
@@ -170,6 +212,13 @@ private:
     IVelkStrings* index_ = nullptr;  // created on first read of Index
     Watch watch_{nullptr, 0};        // most variables stand in one collection
     std::unique_ptr<std::vector<Watch>> moreWatches_;
+    std::unique_ptr<uint8_t[]> encoding_;  // the codec's cache (see EncodingCache)
+    uint32_t encodingSize_ = 0;
+    uint8_t encodings_ = 0;
+    // Which texts live in the object's own allocation (NewWithTexts).
+    static constexpr uint8_t kEmbeddedOid = 1;
+    static constexpr uint8_t kEmbeddedValue = 2;
+    uint8_t embedded_ = 0;
 };
 
 // Creates a new variable (fails as the class's creation-failure seam says).

@@ -77,7 +77,8 @@ ResolvedStore BuildResolved(const InterfaceDef& itf) {
             ParamInfo& p = params[i];
             p.type = b.params[i];
             VariantInit(&p.defaultValue);
-            std::string piece = i < pieces.size() ? pieces[i] : "p" + std::to_string(i);
+            std::string piece = i < pieces.size() ? pieces[i] : std::string();
+            if (i >= pieces.size()) piece.append(1, 'p').append(std::to_string(i));
             bool isRetval = b.retval && i + 1 == b.count;
             USHORT flags = isRetval ? (PARAMFLAG_FOUT | PARAMFLAG_FRETVAL)
                                     : ((p.type.vt & VT_BYREF) ? (PARAMFLAG_FIN | PARAMFLAG_FOUT)

@@ -581,6 +581,32 @@ TEST_F(LeakChecked, EncodeChangesNothing) {
     EXPECT_EQ(ReadVariables(m.Get()), vars);
 }
 
+// Repeated encodings of unchanged variables are the same; every change of a field that
+// shapes a VarBind shows in the next encoding.
+TEST_F(LeakChecked, RepeatedEncodingsFollowEveryChange) {
+    auto m = NewMessage();
+    Header(66, 1, {{u"1.3", snmpInteger, u"5"}})(m.Get());
+    ComPtr<ISnmpVariables> vars;
+    m->get_Variables(vars.Put());
+    ComPtr<ISnmpVariable> v;
+    ASSERT_EQ(vars->Item(Variant(LONG{1}), v.Put()), S_OK);
+    const std::vector<std::pair<std::function<void()>, const char*>> steps = {
+        {[] {}, "30 06 06 01 2B 02 01 05"},
+        {[&] { v->put_Value(Bstr(u"6").Get()); }, "30 06 06 01 2B 02 01 06"},
+        {[&] { v->put_Oid(Bstr(u"1.4").Get()); }, "30 06 06 01 2C 02 01 06"},
+        {[&] { v->put_Type(snmpCounter32); }, "30 06 06 01 2C 41 01 06"},
+        {[&] { v->put_Exception(snmpNoSuchInstance); }, "30 05 06 01 2C 81 00"},
+        {[&] { v->put_Exception(snmpNoException); }, "30 06 06 01 2C 41 01 06"},
+        {[&] { PutValueBytes(v.Get(), Hex("37")); }, "30 06 06 01 2C 41 01 07"},
+        {[&] { v->put_Type(snmpOctetString); }, "30 06 06 01 2C 04 01 37"},
+        {[&] { v->put_Repeat(VARIANT_TRUE); v->put_Name(Bstr(u"n").Get()); }, "30 06 06 01 2C 04 01 37"},
+    };
+    for (const auto& [change, varBind] : steps) {
+        change();
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(ToHex(Encode(m.Get())), ToHex(Message(Hex(varBind)))) << varBind << " #" << i;
+    }
+}
+
 TEST_F(LeakChecked, TypesOutsideTheTableEncodeAnEmptyPdu) {
     struct Case {
         LONG type;

@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,13 +46,10 @@ inline ComPtr<IManager> NewManager() {
     return m;
 }
 
-inline IUdpSocket* SocketOf(IManager* m) {
-    return static_cast<velk::manager::Manager*>(m)->Socket();
-}
-
+// The BlockingTimeout of the manager's socket.
 inline LONG SocketTimeout(IManager* m) {
     LONG t = -12345;
-    SocketOf(m)->get_BlockingTimeout(&t);
+    static_cast<velk::manager::Manager*>(m)->Socket()->get_BlockingTimeout(&t);
     return t;
 }
 

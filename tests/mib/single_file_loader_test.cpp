@@ -227,7 +227,7 @@ TEST_F(LoaderTest, ErrorsEndTheLoadAndKeepWhatCameBefore) {
         {"unknown status", Object("x", "SYNTAX INTEGER\nSTATUS new", 3), 10, "\"new\" is an unknown status type."},
         {"an object type cut short", "x OBJECT-TYPE\n SYNTAX INTEGER\n", 10,
          "Unexpected end of file. Unexpected end of file found."},
-        {"no brace after ::=", "x OBJECT-TYPE SYNTAX INTEGER ::= mib-2 3\n", 8, "\"{\" expected."},
+        {"no brace after ::=", "x OBJECT-TYPE\n SYNTAX INTEGER\n ::= mib-2 3\n", 10, "\"{\" expected."},
         {"an open string", "x OBJECT-TYPE DESCRIPTION \"never closed\n", 9, "\"\"\" expected."},
         {"an unknown trap variable", "t TRAP-TYPE ENTERPRISE mib-2 VARIABLES { nothing } ::= 1\n", 8,
          "\"nothing\" is an unknown identifier."},

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <chrono>
+#include <time.h>
+static double CpuNs(){ timespec t; clock_gettime(CLOCK_THREAD_CPUTIME_ID,&t); return t.tv_sec*1e9+t.tv_nsec; }
 #include <cstdio>
 #include "mib/mib.h"
 #include "sock/velk_strings.h"
@@ -135,4 +137,50 @@ TEST(Scratch, Timing) {
   for (int i = 0; i < 100000; ++i) { BSTR out = nullptr; keep->get_Oid(nms[i % nms.size()].Get(), &out); hits += out != nullptr; SysFreeString(out); }
   auto t2 = std::chrono::steady_clock::now();
   printf("Name %.1f ns, Oid %.1f ns, hits %zu\n", std::chrono::duration<double,std::nano>(t1-t0).count()/1e5, std::chrono::duration<double,std::nano>(t2-t1).count()/1e5, hits);
+}
+TEST(Scratch, Timing3) {
+  auto files = ModuleFiles();
+  std::vector<std::string> paths;
+  for (auto& [m, f] : files) if (m != "TRANSPORT-ADDRESS-MIB") paths.push_back(f);
+  ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+  for (auto& f : paths) names->Add(Bstr::FromAnsi(f).Get(), 0);
+  std::vector<double> times; ComPtr<ISnmpMib> keep;
+  for (int r = 0; r < 15; ++r) {
+    ComPtr<ISnmpMib> mib; mib::CreateSnmpMib(mib.Put());
+    double t0 = CpuNs(); ASSERT_EQ(mib->Compile(names.Get()), S_OK); times.push_back((CpuNs()-t0)/1e6); keep = mib;
+  }
+  std::sort(times.begin(), times.end());
+  printf("cpu compile median %.2f ms min %.2f\n", times[times.size()/2], times[0]);
+  auto& nodes = static_cast<mib::SnmpMib*>(keep.Get())->Store().Nodes();
+  std::vector<Bstr> oids, nms;
+  for (size_t i = 0; i < nodes.Size(); ++i) { oids.push_back(Bstr::FromAnsi(std::string(nodes.At(i).oid) + ".0")); nms.push_back(Bstr::FromAnsi(nodes.At(i).name)); }
+  for (int rep = 0; rep < 3; ++rep) {
+    double t0 = CpuNs(); size_t hits = 0;
+    for (int i = 0; i < 100000; ++i) { BSTR out = nullptr; keep->get_Name(oids[i % oids.size()].Get(), &out); hits += out != nullptr; SysFreeString(out); }
+    double t1 = CpuNs();
+    for (int i = 0; i < 100000; ++i) { BSTR out = nullptr; keep->get_Oid(nms[i % nms.size()].Get(), &out); hits += out != nullptr; SysFreeString(out); }
+    double t2 = CpuNs();
+    printf("cpu Name %.1f ns, Oid %.1f ns\n", (t1-t0)/1e5, (t2-t1)/1e5);
+  }
+}
+TEST(Scratch, Timing2) {
+  auto files = ModuleFiles();
+  std::vector<std::string> paths;
+  for (auto& [m, f] : files) if (m != "TRANSPORT-ADDRESS-MIB") paths.push_back(f);
+  ComPtr<IVelkStrings> names; sock::CreateVelkStrings(names.Put());
+  for (auto& f : paths) names->Add(Bstr::FromAnsi(f).Get(), 0);
+  ComPtr<ISnmpMib> keep; mib::CreateSnmpMib(keep.Put());
+  ASSERT_EQ(keep->Compile(names.Get()), S_OK);
+  auto& nodes = static_cast<mib::SnmpMib*>(keep.Get())->Store().Nodes();
+  std::vector<std::string> oids;
+  for (size_t i = 0; i < nodes.Size(); ++i) oids.push_back(std::string(nodes.At(i).oid) + ".0");
+  for (int rep = 0; rep < 3; ++rep) {
+  auto t0 = std::chrono::steady_clock::now();
+  size_t hits = 0;
+  for (int i = 0; i < 100000; ++i) hits += nodes.NameOfOid(oids[i % oids.size()]).size();
+  auto t1 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100000; ++i) { BSTR b = SysAllocStringLen(nullptr, 20); SysFreeString(b); }
+  auto t2 = std::chrono::steady_clock::now();
+  printf("NameOfOid %.1f ns alloc %.1f ns hits %zu\n", std::chrono::duration<double,std::nano>(t1-t0).count()/1e5, std::chrono::duration<double,std::nano>(t2-t1).count()/1e5, hits);
+  }
 }

@@ -111,7 +111,8 @@ OutputOptions ParseOutput(const Args& args) {
                 case 's': o.noModule = true; break;
                 case 'v': o.valueOnly = true; break;
                 case 'q': o.quick = true; break;
-                default: Usage(std::string("unknown output flag -O") + c + " (known: n s v q)");
+                case 'e': o.numericEnums = true; break;
+                default: Usage(std::string("unknown output flag -O") + c + " (known: n s v q e)");
             }
         }
     }

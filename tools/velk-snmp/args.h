@@ -49,6 +49,7 @@ struct OutputOptions {
     bool noModule = false;   // -Os
     bool valueOnly = false;  // -Ov
     bool quick = false;      // -Oq: no type names
+    bool numericEnums = false;  // -Oe: enumerations as numbers
     bool json = false;
 };
 OutputOptions ParseOutput(const Args& args);

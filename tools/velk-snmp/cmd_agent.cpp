@@ -43,7 +43,6 @@ public:
         agent_->putref_Mib(served_.Get());
         agent_->put_Community(B(community_).Get());
         agent_->put_Auto(VARIANT_TRUE);
-        start_ = Clock::now();
     }
 
     void AddTrapDestination(const std::string& text) {
@@ -71,7 +70,14 @@ public:
         Refresh(true);
         events_ = velk::ConnectEvents(agent_, DIID__IAgentEvents);
         events_.On(DISPID_AgentEvents_Request, [this](velk::EventArgs&) { OnRequest(); });
-        events_.On(DISPID_AgentEvents_Error, [](velk::EventArgs& e) {
+        events_.On(DISPID_AgentEvents_Error, [this](velk::EventArgs& e) {
+            // A trap destination that does not listen answers every trap with a refusal.
+            if (e.Long(0) == ulConnectionRefused) {
+                if (!refusedReported_)
+                    std::fprintf(stderr, "velk-snmp: agent: a trap destination refused a trap (is it listening?)\n");
+                refusedReported_ = true;
+                return;
+            }
             std::fprintf(stderr, "velk-snmp: agent: %s\n", Bstr(e.Text(1)).ToAnsi().c_str());
         });
         // Opening announces the agent with a coldStart trap to every trap destination.
@@ -175,6 +181,7 @@ private:
         agent_->get_AgentUptime(&uptime);
         const std::string sys = kSystem;
         Put(sys + ".3.0", snmpTimeTicks, U32(static_cast<uint32_t>(uptime)));
+        Put(std::string(kDemoObjects) + ".2.0", snmpCounter32, U32(requests_));
         const auto now = Clock::now();
         if (!all && now - lastRefresh_ < std::chrono::seconds(1)) return;
         lastRefresh_ = now;
@@ -232,7 +239,6 @@ private:
         }
         // The demonstration objects.
         const std::string d = kDemoObjects;
-        Put(d + ".2.0", snmpCounter32, U32(requests_));
         Put(d + ".3.0", snmpGuage32, U32(host.load1));
         Put(d + ".4.0", snmpGuage32, U32(host.load5));
         Put(d + ".5.0", snmpGuage32, U32(host.load15));
@@ -260,22 +266,34 @@ private:
         }
     }
 
-    // The first served instance after `oid`: its variable and instance OID.
-    bool Next(const std::string& oid, ComPtr<ISnmpVariable>* v, std::string* instance) {
-        // A scalar's own OID comes just before its instance.
-        if (auto it = byKey_.find(oid); it != byKey_.end() && scalars_.count(oid)) {
-            *v = it->second;
-            *instance = oid + ".0";
+    // The first served instance after `oid`: its variable and instance OID. Version 1 has
+    // no Counter64: a version 1 walk steps over such values.
+    bool Next(const std::string& oid, bool v1, ComPtr<ISnmpVariable>* v, std::string* instance) {
+        std::string from = oid;
+        for (size_t step = 0; step <= byKey_.size(); ++step) {
+            ComPtr<ISnmpVariable> next;
+            std::string key;
+            // A scalar's own OID comes just before its instance.
+            if (auto it = byKey_.find(from); it != byKey_.end() && scalars_.count(from)) {
+                next = it->second;
+                key = from;
+            } else {
+                if (FAILED(vars_->GetNext(B(from).Get(), next.Put())) || !next) return false;
+                BSTR o = nullptr;
+                next->get_Oid(&o);
+                key = A(o);
+            }
+            *instance = scalars_.count(key) ? key + ".0" : key;
+            VariableTypeConstants type = snmpNull;
+            next->get_Type(&type);
+            if (v1 && type == snmpCounter64) {
+                from = *instance;
+                continue;
+            }
+            *v = next;
             return true;
         }
-        ComPtr<ISnmpVariable> next;
-        if (FAILED(vars_->GetNext(B(oid).Get(), next.Put())) || !next) return false;
-        BSTR o = nullptr;
-        next->get_Oid(&o);
-        const std::string key = A(o);
-        *v = next;
-        *instance = scalars_.count(key) ? key + ".0" : key;
-        return true;
+        return false;
     }
 
     static void Copy(ISnmpVariable* to, ISnmpVariable* from, const std::string& instance) {
@@ -290,6 +308,60 @@ private:
         SysFreeString(value);
     }
 
+    // The served value for a Get of `oid`, or null: a scalar only by its instance OID, and
+    // no Counter64 in version 1.
+    ISnmpVariable* GetValue(const std::string& oid, bool v1) {
+        std::string key = oid;
+        if (EndsWith(oid, ".0") && scalars_.count(oid.substr(0, oid.size() - 2))) key = oid.substr(0, oid.size() - 2);
+        auto it = byKey_.find(key);
+        if (it == byKey_.end() || (key == oid && scalars_.count(key))) return nullptr;
+        VariableTypeConstants type = snmpNull;
+        it->second->get_Type(&type);
+        return v1 && type == snmpCounter64 ? nullptr : it->second.Get();
+    }
+
+    // The control finds a scalar also by its object OID without ".0", which names no
+    // instance, and it answers version 1 with Counter64 values, which version 1 does not
+    // have. A Get that asks for either is answered here; any other Get is left to the control.
+    void AnswerGet(ISnmpMessage* m, bool v1) {
+        ComPtr<ISnmpVariables> list;
+        m->get_Variables(list.Put());
+        const std::vector<ComPtr<ISnmpVariable>> request = Members<ISnmpVariable>(list.Get());
+        bool ours = false;
+        for (const ComPtr<ISnmpVariable>& v : request) {
+            BSTR o = nullptr;
+            v->get_Oid(&o);
+            const std::string oid = A(o);
+            ours = ours || scalars_.count(oid) > 0 || (v1 && byKey_.count(oid) && !GetValue(oid, true));
+        }
+        if (!ours) return;
+        BSTR c = nullptr;
+        m->get_Community(&c);
+        if (A(c) != community_) return;  // the control sends its authenticationFailure trap
+        for (size_t i = 0; i < request.size(); ++i) {
+            BSTR o = nullptr;
+            request[i]->get_Oid(&o);
+            const std::string oid = A(o);
+            if (ISnmpVariable* value = GetValue(oid, v1)) {
+                Copy(request[i].Get(), value, oid);
+                continue;
+            }
+            if (v1) {
+                m->put_Exception(snmpNoSuchName);
+                m->put_ExceptionIndex(static_cast<LONG>(i + 1));
+                for (const ComPtr<ISnmpVariable>& v : request) {
+                    v->put_Type(snmpNull);
+                    v->put_Value(B("").Get());
+                }
+                break;
+            }
+            request[i]->put_Type(snmpNull);
+            request[i]->put_Exception(scalars_.count(oid) ? snmpNoSuchInstance : snmpNoSuchObject);
+        }
+        m->put_Type(v1 ? snmpResponse1 : snmpResponse2);
+        agent_->Send();
+    }
+
     void OnRequest() {
         ComPtr<ISnmpMessage> m;
         agent_->get_Message(m.Put());
@@ -297,7 +369,11 @@ private:
         m->get_Type(&type);
         ++requests_;
         Refresh(false);
-        if (type != snmpGetNext1 && type != snmpGetNext2 && type != snmpGetBulk2) return;  // Get, Set: the control
+        if (type == snmpGet1 || type == snmpGet2) {
+            AnswerGet(m.Get(), type == snmpGet1);
+            return;
+        }
+        if (type != snmpGetNext1 && type != snmpGetNext2 && type != snmpGetBulk2) return;  // Set: the control
         BSTR c = nullptr;
         m->get_Community(&c);
         if (A(c) != community_) return;  // no answer for a wrong community
@@ -311,7 +387,7 @@ private:
                 request[i]->get_Oid(&o);
                 ComPtr<ISnmpVariable> next;
                 std::string instance;
-                if (Next(A(o), &next, &instance)) {
+                if (Next(A(o), v1, &next, &instance)) {
                     Copy(request[i].Get(), next.Get(), instance);
                 } else if (v1) {
                     m->put_Exception(snmpNoSuchName);
@@ -343,7 +419,7 @@ private:
             ComPtr<ISnmpVariable> out = Create<ISnmpVariable>(CLSID_SnmpVariable);
             ComPtr<ISnmpVariable> next;
             std::string instance;
-            if (Next(from, &next, &instance)) {
+            if (Next(from, false, &next, &instance)) {
                 Copy(out.Get(), next.Get(), instance);
                 BSTR value = nullptr;
                 next->get_Value(&value);
@@ -388,10 +464,10 @@ private:
     std::unordered_set<std::string> pinned_;
     std::unordered_set<std::string> live_;
     velk::EventConnection events_;
-    Clock::time_point start_;
     Clock::time_point lastRefresh_{};
     uint64_t requests_ = 0;
     int trapDestinations_ = 0;
+    bool refusedReported_ = false;
 };
 
 // Lines "OID TYPE VALUE" or "OID = VALUE"; '#' starts a comment line; a value may be quoted.

@@ -162,11 +162,12 @@ int CmdCompile(const Args& args) {
         Out(JsonArray(items) + "\n");
         return kExitOk;
     }
-    std::vector<std::vector<std::string>> table{{"NAME", "OID", "SYNTAX", "ACCESS", "STATUS"}};
+    // The syntax last: enumerations make it long.
+    std::vector<std::vector<std::string>> table{{"NAME", "OID", "ACCESS", "STATUS", "SYNTAX"}};
     for (const auto* list : {&rows, &notes})
         for (const Row& r : *list)
             table.push_back({(output.noModule || r.module.empty() ? "" : r.module + "::") + r.name,
-                             output.numeric ? "." + r.oid : r.oid, r.syntax, r.access, r.status});
+                             output.numeric ? "." + r.oid : r.oid, r.access, r.status, r.syntax});
     PrintColumns(table);
     std::string modules;
     for (const std::string& n : named) modules += (modules.empty() ? "" : ", ") + n;
@@ -222,6 +223,7 @@ int CmdTranslate(const Args& args) {
             const int type = mib.ObjectType(def.Get());
             text += "  syntax       " + OneLine(Get(def.Get(), &ISnmpVariable::get_Syntax)) + "\n";
             if (type >= 0) text += "  type         " + TypeName(type) + "\n";
+            if (const std::string units = mib.Units(def.Get()); !units.empty()) text += "  units        " + units + "\n";
             text += std::string("  access       ") + AccessName(access) + "\n";
             text += std::string("  status       ") + StatusName(status) + "\n";
             ComPtr<IVelkStrings> index;
@@ -372,8 +374,9 @@ int CmdDecode(const Args& args) {
 
     TypeConstants type = snmpGet1;
     m->get_Type(&type);
-    BSTR community = nullptr;
-    m->get_Community(&community);
+    BSTR communityText = nullptr;
+    m->get_Community(&communityText);
+    const std::string community = A(communityText);
     LONG id = 0, index = 0, maxRep = 0;
     ExceptionConstants status = snmpOk;
     m->get_Id(&id);
@@ -393,30 +396,31 @@ int CmdDecode(const Args& args) {
     std::vector<std::pair<std::string, std::string>> fields;
     fields.emplace_back("length", std::to_string(bytes.size()) + " bytes");
     fields.emplace_back("version", v1 ? "1" : "2c");
-    fields.emplace_back("community", "\"" + A(community) + "\"");
+    fields.emplace_back("community", "\"" + community + "\"");
     fields.emplace_back("pdu", std::string(PduName(type)) + " (type " + std::to_string(type) + ")");
     JsonObject j;
     j.Int("length", static_cast<long long>(bytes.size())).Str("version", v1 ? "1" : "2c");
-    j.Str("community", A(community)).Str("pdu", PduName(type));
+    j.Str("community", community).Str("pdu", PduName(type));
     if (type == snmpTrap1) {
-        BSTR enterprise = nullptr, agentAddress = nullptr;
+        BSTR enterprise = nullptr, agentAddressText = nullptr;
         TrapConstants generic = snmpColdStart;
         LONG specific = 0, uptime = 0;
         m->get_Enterprise(&enterprise);
-        m->get_AgentAddress(&agentAddress);
+        m->get_AgentAddress(&agentAddressText);
         m->get_GenericTrap(&generic);
         m->get_SpecificTrap(&specific);
         m->get_UpTime(&uptime);
+        const std::string agentAddress = A(agentAddressText);
         static const char* const kGeneric[] = {"coldStart", "warmStart", "linkDown", "linkUp",
                                                "authenticationFailure", "egpNeighborLoss", "enterpriseSpecific"};
         const std::string ent = A(enterprise);
         fields.emplace_back("enterprise", IsNumericOid(ent) ? printer.Name(ent) : ent);
-        fields.emplace_back("agent-address", A(agentAddress));
+        fields.emplace_back("agent-address", agentAddress);
         fields.emplace_back("generic-trap", std::string(generic >= 0 && generic < 7 ? kGeneric[generic] : "?") + " (" +
                                                 std::to_string(generic) + ")");
         fields.emplace_back("specific-trap", std::to_string(specific));
         fields.emplace_back("time-stamp", TimeTicksText(static_cast<uint32_t>(uptime)));
-        j.Str("enterprise", ent).Str("agentAddress", A(agentAddress)).Int("genericTrap", generic);
+        j.Str("enterprise", ent).Str("agentAddress", agentAddress).Int("genericTrap", generic);
         j.Int("specificTrap", specific).Num("timeStamp", std::to_string(static_cast<uint32_t>(uptime)));
     } else {
         fields.emplace_back("request-id", std::to_string(id));

@@ -515,18 +515,33 @@ int CmdTable(const Args& args) {
     std::set<std::string> rowSet;
     std::vector<std::string> rowOrder;
     std::set<std::string> present;
-    walker.Walk(entry, [&](ISnmpVariable* v) {
-        const std::string oid = OidOf(v);
-        const std::string rest = oid.substr(entry.size() + 1);
-        const size_t dot = rest.find('.');
-        if (dot == std::string::npos) return;
-        const unsigned long column = std::stoul(rest.substr(0, dot));
-        const std::string index = rest.substr(dot + 1);
-        columns.emplace(column, entry + "." + rest.substr(0, dot));
-        if (rowSet.insert(index).second) rowOrder.push_back(index);
-        present.insert(oid);
-        cells->Add(v);
-    });
+    // Only the columns asked for, or the whole entry.
+    std::vector<std::string> roots;
+    for (const std::string& list : args.All("columns")) {
+        for (const std::string& name : Split(list, ',')) {
+            if (Trim(name).empty()) continue;
+            const std::string column = c.mib.Resolve(Trim(name));
+            if (!OidUnder(column, entry) || column.size() <= entry.size() ||
+                column.find('.', entry.size() + 1) != std::string::npos)
+                Usage(Trim(name) + " is not a column of " + c.printer->Name(given));
+            roots.push_back(column);
+        }
+    }
+    if (roots.empty()) roots.push_back(entry);
+    for (const std::string& root : roots) {
+        walker.Walk(root, [&](ISnmpVariable* v) {
+            const std::string oid = OidOf(v);
+            const std::string rest = oid.substr(entry.size() + 1);
+            const size_t dot = rest.find('.');
+            if (dot == std::string::npos) return;
+            const unsigned long column = std::stoul(rest.substr(0, dot));
+            const std::string index = rest.substr(dot + 1);
+            columns.emplace(column, entry + "." + rest.substr(0, dot));
+            if (rowSet.insert(index).second) rowOrder.push_back(index);
+            present.insert(oid);
+            cells->Add(v);
+        });
+    }
     if (columns.empty()) {
         if (c.output.json)
             Out("[]\n");

@@ -227,7 +227,7 @@ Printer::Rendered Printer::Render(ISnmpVariable* v, const std::string& oid) cons
     }
     v->get_Value(&value);
     r.text = A(value);
-    if (type == snmpInteger && !mib_.Empty()) {
+    if (type == snmpInteger && !mib_.Empty() && !options_.numericEnums) {
         const std::string syntax = mib_.EnumSyntax(mib_.DefinitionOf(oid).Get());
         if (!syntax.empty()) {
             // The library's ValueName reads the labels from BaseSyntax.
@@ -242,7 +242,14 @@ Printer::Rendered Printer::Render(ISnmpVariable* v, const std::string& oid) cons
             }
             v->put_BaseSyntax(keep.Get());
         }
-    } else if (type == snmpTimeTicks) {
+    }
+    const bool number = type == snmpInteger || type == snmpCounter32 || type == snmpGuage32 ||
+                        type == snmpUInteger32 || type == snmpCounter64;
+    if (number && !mib_.Empty() && r.text.find('(') == std::string::npos) {
+        const std::string units = mib_.Units(mib_.DefinitionOf(oid).Get());
+        if (!units.empty()) r.text += " " + units;
+    }
+    if (type == snmpTimeTicks) {
         uint64_t ticks = 0;
         ParseUnsigned64(r.text, &ticks);
         r.text = TimeTicksText(static_cast<uint32_t>(ticks));

@@ -56,6 +56,7 @@ Output options:
   -Os              names without their module (sysDescr.0)
   -Ov              values only
   -Oq              no "=" and no type names
+  -Oe              enumerations as numbers (2, not down(2))
   --json           JSON for scripts
 
 Exit status: 0 success; 1 no answer, an error status from the agent, or a MIB or file
@@ -77,7 +78,7 @@ answers noSuchName and the command fails naming the variable.
 Options:
   -v 1|2c, -c COMMUNITY, -t SECONDS, -r RETRIES   (see velk-snmp --help)
   -M DIRS, -m MODULES, --image FILE                MIB modules for names
-  -On, -Os, -Ov, -Oq, --json                       output
+  -On, -Os, -Ov, -Oq, -Oe, --json                  output
   -h, --help                                       this text
 
 Example:
@@ -92,7 +93,7 @@ and prints one line per variable.
 Options:
   -v 1|2c, -c COMMUNITY, -t SECONDS, -r RETRIES   (see velk-snmp --help)
   -M DIRS, -m MODULES, --image FILE                MIB modules for names
-  -On, -Os, -Ov, -Oq, --json                       output
+  -On, -Os, -Ov, -Oq, -Oe, --json                  output
   -h, --help                                       this text
 
 Example:
@@ -109,7 +110,7 @@ Options:
   -Cr M, --max-repetitions M   max-repetitions (default 10)
   -c COMMUNITY, -t SECONDS, -r RETRIES            (see velk-snmp --help)
   -M DIRS, -m MODULES, --image FILE                MIB modules for names
-  -On, -Os, -Ov, -Oq, --json                       output
+  -On, -Os, -Ov, -Oq, -Oe, --json                  output
   -h, --help                                       this text
 
 Example:
@@ -136,7 +137,7 @@ Options:
   --count                      print the number of variables to standard error
   -v 1|2c, -c COMMUNITY, -t SECONDS, -r RETRIES   (see velk-snmp --help)
   -M DIRS, -m MODULES, --image FILE                MIB modules for names
-  -On, -Os, -Ov, -Oq, --json                       output
+  -On, -Os, -Ov, -Oq, -Oe, --json                  output
   -h, --help                                       this text
 
 Examples:
@@ -163,7 +164,7 @@ variable.
 Options:
   -v 1|2c, -c COMMUNITY, -t SECONDS, -r RETRIES   (see velk-snmp --help)
   -M DIRS, -m MODULES, --image FILE                MIB modules for names and '='
-  -On, -Os, -Ov, -Oq, --json                       output
+  -On, -Os, -Ov, -Oq, -Oe, --json                  output
   -h, --help                                       this text
 
 Example:
@@ -177,6 +178,7 @@ first, then one column per column object, named from the MIB. TABLE is the table
 (ifTable) or its entry (ifEntry). A cell the agent does not have stays empty.
 
 Options:
+  --columns A,B,...     only these columns (names or OIDs), in OID order
   --next, -Cr M, --max-repetitions M, --limit N    as for walk
   -v 1|2c, -c COMMUNITY, -t SECONDS, -r RETRIES   (see velk-snmp --help)
   -M DIRS, -m MODULES, --image FILE                MIB modules for names
@@ -184,8 +186,9 @@ Options:
                                                    one object per row)
   -h, --help                                       this text
 
-Example:
+Examples:
   velk-snmp table localhost IF-MIB::ifTable
+  velk-snmp table localhost ifTable --columns ifDescr,ifOperStatus,ifInOctets,ifOutOctets
 )";
 
 const char* const kTrapHelp = R"(Usage: velk-snmp trap [OPTIONS] HOST UPTIME TRAP-OID [OID TYPE VALUE]...
@@ -290,7 +293,7 @@ const char* const kCompileHelp = R"(Usage: velk-snmp compile [OPTIONS] MODULE|FI
        velk-snmp compile [OPTIONS] -m MODULES
 
 Compiles MIB modules with every module they import and lists the objects and
-notifications of the modules named: name, OID, syntax, access and status, in OID order.
+notifications of the modules named: name, OID, access, status and syntax, in OID order.
 A MODULE is found in the MIB folders by the name at the top of its file; a FILE is a path.
 A module that does not compile fails the command with the compiler's message, file and
 line (exit status 1). The counts go to standard error.
@@ -382,7 +385,9 @@ const std::vector<Command>& Commands() {
          kWalkHelp},
         {"set", "write variables", Join({kHelpOptions, kTargetOptions, kMibOptions, kOutputOptions}), CmdSet, kSetHelp},
         {"table", "print a table",
-         Join({kHelpOptions, kTargetOptions, kMibOptions, kOutputOptions, kBulkOptions, kWalkOptions}), CmdTable,
+         Join({kHelpOptions, kTargetOptions, kMibOptions, kOutputOptions, kBulkOptions, kWalkOptions,
+               {{0, "columns", true, "columns"}}}),
+         CmdTable,
          kTableHelp},
         {"trap", "send a trap", Join({kHelpOptions, kTargetOptions, kMibOptions}), CmdTrap, kTrapHelp},
         {"inform", "send an inform", Join({kHelpOptions, kTargetOptions, kMibOptions}), CmdInform, kInformHelp},

@@ -168,9 +168,11 @@ void MibSet::Load(const MibOptions& options) {
         (required ? extra : roots) = SplitList(text);
     }
     // Explicit modules are required; defaults are loaded when they can be.
+    bool all = false;
     for (const std::string& m : extra) {
         if (m == "ALL") {
             for (const auto& [name, path] : finder.All()) roots.push_back(name);
+            all = true;
             continue;
         }
         explicitModules_.insert(m);
@@ -186,7 +188,8 @@ void MibSet::Load(const MibOptions& options) {
     std::vector<std::string> present;
     for (const std::string& m : roots)
         if (explicitModules_.count(m) || !finder.Find(m).empty()) present.push_back(m);
-    Compile(present, !explicitModules_.empty(), {});
+    // Every module of the folders: those that do not compile are left out with a warning.
+    Compile(present, !explicitModules_.empty() && !all, {});
     AfterLoad();
 }
 
@@ -253,23 +256,26 @@ void MibSet::Compile(const std::vector<std::string>& roots, bool required, const
         addFile(path);
         if (!byName.count(module)) byName[module] = static_cast<size_t>(-1);
     }
-    // Imports first.
-    std::vector<std::string> order;
-    std::set<std::string> visited;
-    std::function<void(const std::string&)> visit = [&](const std::string& name) {
-        auto it = byName.find(name);
-        if (it == byName.end() || it->second == static_cast<size_t>(-1) || !visited.insert(name).second) return;
-        const SmiModule& m = modules_[it->second];
-        for (const std::string& i : m.imports) visit(i);
-        if (std::find(order.begin(), order.end(), m.file) == order.end()) order.push_back(m.file);
-    };
-    for (size_t i = 0; i < modules_.size(); ++i) visit(modules_[i].name);
-    if (order.empty()) return;
+    std::set<std::string> dropped;  // files left out after they failed (tolerant loading)
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // Imports first.
+        std::vector<std::string> order;
+        std::set<std::string> visited;
+        std::function<void(const std::string&)> visit = [&](const std::string& name) {
+            auto it = byName.find(name);
+            if (it == byName.end() || it->second == static_cast<size_t>(-1) || !visited.insert(name).second) return;
+            const SmiModule& m = modules_[it->second];
+            for (const std::string& i : m.imports) visit(i);
+            if (!dropped.count(m.file) && std::find(order.begin(), order.end(), m.file) == order.end())
+                order.push_back(m.file);
+        };
+        for (size_t i = 0; i < modules_.size(); ++i) visit(modules_[i].name);
+        if (order.empty()) break;
 
-    ComPtr<IVelkStrings> list = Create<IVelkStrings>(CLSID_VelkStrings);
-    for (const std::string& f : order) list->Add(B(f).Get(), 0);
-    const HRESULT hr = mib_->Compile(list.Get());
-    if (FAILED(hr)) {
+        ComPtr<IVelkStrings> list = Create<IVelkStrings>(CLSID_VelkStrings);
+        for (const std::string& f : order) list->Add(B(f).Get(), 0);
+        const HRESULT hr = mib_->Compile(list.Get());
+        if (SUCCEEDED(hr)) break;
         std::string message = ErrorText(hr);
         const std::string prefix = "An error occured while compiling a mib: ";
         if (StartsWith(message, prefix)) message = message.substr(prefix.size());
@@ -278,11 +284,48 @@ void MibSet::Compile(const std::vector<std::string>& roots, bool required, const
             for (const auto& [m, by] : missing) message += " " + m + (by.empty() ? "" : " imported by " + by);
             message += ")";
         }
-        modules_.clear();
-        if (required) Fail("cannot compile the MIB modules: " + message);
-        std::fprintf(stderr, "velk-snmp: warning: MIB modules not loaded: %s\n", message.c_str());
-        return;
+        if (required) {
+            modules_.clear();
+            Fail("cannot compile the MIB modules: " + message);
+        }
+        // Leave out the file that failed and every module that imports from it, then retry.
+        std::string failed;
+        for (const std::string& f : order)
+            if (StartsWith(message, f + "(") && f.size() > failed.size()) failed = f;
+        if (failed.empty()) {
+            std::fprintf(stderr, "velk-snmp: warning: MIB modules not loaded: %s\n", message.c_str());
+            modules_.clear();
+            return;
+        }
+        dropped.insert(failed);
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (const SmiModule& m : modules_) {
+                if (dropped.count(m.file)) continue;
+                for (const std::string& i : m.imports) {
+                    auto it = byName.find(i);
+                    if (it != byName.end() && it->second != static_cast<size_t>(-1) &&
+                        dropped.count(modules_[it->second].file)) {
+                        dropped.insert(m.file);
+                        grew = true;
+                        break;
+                    }
+                }
+            }
+        }
+        std::string left;
+        for (const SmiModule& m : modules_)
+            if (dropped.count(m.file)) left += (left.empty() ? "" : ", ") + m.name;
+        std::fprintf(stderr, "velk-snmp: warning: left out %s: %s\n", left.c_str(), message.c_str());
+        if (attempt == 15) {
+            modules_.clear();
+            return;
+        }
     }
+    std::vector<SmiModule> kept;
+    for (SmiModule& m : modules_)
+        if (!dropped.count(m.file)) kept.push_back(std::move(m));
+    modules_ = std::move(kept);
     for (const SmiModule& m : modules_) loadedModules_.push_back(m.name);
 }
 
@@ -582,6 +625,14 @@ std::string MibSet::EnumSyntax(ISnmpVariable* def) const {
         syntax = t->second;
     }
     return {};
+}
+
+std::string MibSet::Units(ISnmpVariable* def) const {
+    if (!def) return {};
+    BSTR n = nullptr;
+    def->get_Name(&n);
+    auto it = objectSyntax_.find(A(n));
+    return it == objectSyntax_.end() ? std::string() : it->second.units;
 }
 
 std::string MibSet::SyntaxName(ISnmpVariable* def) const {

@@ -97,6 +97,8 @@ public:
     // Enumeration labels of an object's syntax ("INTEGER {up(1),down(2)}" form for
     // ValueName), or "".
     std::string EnumSyntax(ISnmpVariable* definition) const;
+    // The UNITS of an object, or "".
+    std::string Units(ISnmpVariable* definition) const;
     // The syntax name (textual convention or base type) of an object.
     std::string SyntaxName(ISnmpVariable* definition) const;
 

@@ -222,7 +222,10 @@ std::vector<SmiModule> ScanModules(std::string_view text, const std::string& fil
                     while (k < n && t[k].text != "SYNTAX" && t[k].text != "::=") ++k;
                     if (k < n && t[k].text == "SYNTAX") {
                         SmiSyntax syntax;
-                        ReadSyntax(t, k + 1, &syntax);
+                        size_t u = ReadSyntax(t, k + 1, &syntax);
+                        if (u < n && t[u].text == "UNITS" && u + 1 < n && t[u + 1].text.size() >= 2 &&
+                            t[u + 1].text[0] == '"')
+                            syntax.units = std::string(t[u + 1].text.substr(1, t[u + 1].text.size() - 2));
                         m.objects[std::string(name)] = syntax;
                     }
                 }

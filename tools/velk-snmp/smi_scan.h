@@ -32,6 +32,7 @@ enum class DefKind {
 struct SmiSyntax {
     std::string base;
     std::string named;
+    std::string units;  // the UNITS clause of an object, without quotes
 };
 
 struct SmiModule {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -98,7 +99,7 @@ std::vector<InterfaceInfo> ReadInterfaces() {
             else if (oper == "dormant") i.operStatus = 5;
             else if (oper == "notpresent") i.operStatus = 6;
             else if (oper == "lowerlayerdown") i.operStatus = 7;
-            else i.operStatus = (flags & 0x41) == 0x41 ? 1 : 4;  // "unknown": up and running counts as up
+            else i.operStatus = (flags & 0x1) && ReadNumber(base + "carrier", 0) == 1 ? 1 : 4;  // "unknown" (loopback)
             auto c = counters.find(name);
             if (c != counters.end()) {
                 const std::vector<uint64_t>& v = c->second;

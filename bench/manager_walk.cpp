@@ -150,8 +150,11 @@ void ToolWalk(benchmark::State& state, const char* tool) {
         if (status != 0) return state.SkipWithError("the tool failed");
         std::ifstream lines(output);
         std::string line;
-        while (std::getline(lines, line))  // one line per variable (hex dumps may continue)
-            if (line.rfind(".1.3.6.1", 0) == 0) variables += 1;
+        // One line per variable (hex dumps may continue on further lines); the end of the
+        // agent's view is printed as a line of its own.
+        while (std::getline(lines, line))
+            if (line.rfind(".1.3.6.1", 0) == 0 && line.find("No more variables") == std::string::npos)
+                variables += 1;
     }
     SetCounters(state, walkerCpu, agentCpu, variables);
 }

@@ -122,18 +122,39 @@ py::object WrapEnumerator(ComPtr<IEnumVARIANT> e);
 // The wrapper's object when `h` is a wrapper (released or not), else null.
 DispObject* AsDispObject(py::handle h);
 
-// Invokes one invoke kind of a member with Python arguments; `putValue` is the value of a
-// property put (null otherwise). Returns the retval and the outputs (see convert.cpp).
+// Python arguments of a call: positional ones, then keywords given either as vectorcall
+// names (their values follow the positional ones) or as a dict.
+struct CallArgs {
+    PyObject* const* args = nullptr;
+    size_t nargs = 0;
+    PyObject* kwnames = nullptr;
+    PyObject* kwdict = nullptr;
+};
+
+// The C++ object of a wrapper (an instance of velksnmp.Object or a subclass).
+DispObject& Self(py::handle wrapper);
+
+// Invokes one invoke kind of a member; `putValue` is the value of a property put (null
+// otherwise). Returns the retval and the outputs: by-reference parameters left out.
 py::object CallSignature(DispObject& self, const MemberDesc& member, const Signature& sig,
-                         WORD flags, py::handle args, py::handle kwargs,
-                         py::handle putValue = py::handle());
+                         WORD flags, const CallArgs& args, PyObject* putValue = nullptr);
 // Invokes by DISPID without type information: positional arguments only.
-py::object CallUntyped(DispObject& self, DISPID id, WORD flags, py::handle args,
-                       py::handle putValue = py::handle(), const char* what = "member");
+py::object CallUntyped(DispObject& self, DISPID id, WORD flags, const CallArgs& args,
+                       PyObject* putValue, const std::string& what);
+// A property put (putref for objects when the member has one) with index arguments.
+void PutProperty(DispObject& self, const MemberDesc& member, const CallArgs& args, PyObject* value);
+
+// A velksnmp.Member bound to `owner` (member.cpp).
+py::object MakeMember(py::handle owner, const MemberDesc* member, DISPID id, std::string_view name);
+void RegisterMemberType(py::module_& m);
 
 void RegisterObjectTypes(py::module_& m);
-// Gives a subclass of velksnmp.Object made by the module the direct attribute slots.
-void InstallFastAttributes(py::handle type);
+// Gives a type made by the module (velksnmp.Object, the event classes) direct slots for
+// attribute access and for the default member and len().
+void InstallFastSlots(py::handle type, bool attributes, bool items);
+
+// Sets the Python error for the C++ exception being handled (inside a catch block).
+void SetPythonError();
 
 // ---------------------------------------------------------------------------------------
 // Conversions (convert.cpp).

@@ -159,10 +159,27 @@ VARIANT Deref(const VARIANT& v) {
 }  // namespace
 
 py::str FromBstr(BSTR b) {
-    if (!b) return py::str("");
+    const UINT n = b ? SysStringLen(b) : 0;
+    // Texts without surrogates are copied straight into the narrowest string kind.
+    OLECHAR widest = 0;
+    bool surrogates = false;
+    for (UINT i = 0; i < n; ++i) {
+        widest = std::max(widest, b[i]);
+        surrogates = surrogates || (b[i] >= 0xD800 && b[i] < 0xE000);
+    }
+    if (!surrogates) {
+        PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n), widest);
+        if (!s) throw py::error_already_set();
+        if (PyUnicode_KIND(s) == PyUnicode_1BYTE_KIND) {
+            Py_UCS1* d = PyUnicode_1BYTE_DATA(s);
+            for (UINT i = 0; i < n; ++i) d[i] = static_cast<Py_UCS1>(b[i]);
+        } else {
+            std::memcpy(PyUnicode_2BYTE_DATA(s), b, static_cast<size_t>(n) * 2);
+        }
+        return py::reinterpret_steal<py::str>(s);
+    }
     int order = -1;  // little-endian, as OLECHAR in memory on this platform
-    PyObject* s = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(b),
-                                        static_cast<Py_ssize_t>(SysStringLen(b)) * 2,
+    PyObject* s = PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(b), static_cast<Py_ssize_t>(n) * 2,
                                         "surrogatepass", &order);
     if (!s) throw py::error_already_set();
     return py::reinterpret_steal<py::str>(s);

@@ -12,6 +12,8 @@
 namespace velkpy {
 namespace {
 
+PyTypeObject* g_objectType = nullptr;  // velksnmp.Object
+
 // A fixed-size array that needs no allocation for the usual few elements.
 template <class T, size_t N>
 class SmallArray {
@@ -55,16 +57,22 @@ struct ExcepGuard {
     }
 };
 
-std::string Lower(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return r;
+bool IsDunder(std::string_view name) { return name.size() > 1 && name[0] == '_' && name[1] == '_'; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
 }
 
-std::string_view Utf8(py::handle s) {
+std::string_view Utf8(PyObject* s) {
     Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(s.ptr(), &size);
+    const char* data = PyUnicode_AsUTF8AndSize(s, &size);
     if (!data) throw py::error_already_set();
     return std::string_view(data, static_cast<size_t>(size));
 }
@@ -75,7 +83,7 @@ const std::string& TypeName(const DispObject& d) {
 }
 
 // Converts one argument, naming it in the error.
-void ConvertArg(py::handle value, VARIANT* out, const std::string& member, const std::string& param) {
+void ConvertArg(PyObject* value, VARIANT* out, const std::string& member, const std::string& param) {
     try {
         ToVariant(value, out);
     } catch (py::type_error& e) {
@@ -87,8 +95,9 @@ void ConvertArg(py::handle value, VARIANT* out, const std::string& member, const
     }
 }
 
-// IDispatch::Invoke without the GIL: the member may wait in a nested message loop, where
-// event sinks take the GIL back. The caller's arguments hold their own references.
+// IDispatch::Invoke without the GIL: the member may wait in a nested message loop (a
+// blocking request), and other Python threads go on meanwhile; event sinks take the GIL
+// back. The arguments hold their own references, so nothing Python owns is touched.
 HRESULT Invoke(IDispatch* disp, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                EXCEPINFO* excep, UINT* argErr) {
     ComPtr<IDispatch> keep(disp);
@@ -97,88 +106,221 @@ HRESULT Invoke(IDispatch* disp, DISPID id, WORD flags, DISPPARAMS* params, VARIA
     return disp->Invoke(id, IID_NULL, 0, flags, params, result, excep, argErr);
 }
 
-PyTypeObject* g_objectType = nullptr;  // velksnmp.Object
-
-// The C++ object of a wrapper (an instance of velksnmp.Object or a subclass). pybind11
-// keeps a single C++ base in its simple layout, read here without a type lookup.
-DispObject& Self(py::handle h) {
-    auto* inst = reinterpret_cast<py::detail::instance*>(h.ptr());
-    void* value = inst->simple_layout ? inst->simple_value_holder[0] : nullptr;
-    if (!value) return h.cast<DispObject&>();
-    return *static_cast<DispObject*>(value);
-}
-
-bool HasInstanceDict(py::handle self) { return Py_TYPE(self.ptr())->tp_dictoffset != 0; }
-
 [[noreturn]] void NoAttribute(const DispObject& d, std::string_view name) {
     throw py::attribute_error("'" + TypeName(d) + "' object has no attribute '" + std::string(name) + "'");
 }
 
-// A member bound to its object: called for methods and parameterized properties, indexed
-// for parameterized property puts (obj.Name[key] = value).
-class BoundMember {
-public:
-    BoundMember(py::object owner, std::shared_ptr<const TypeDesc> type, const MemberDesc* member,
-                DISPID id, std::string name)
-        : owner_(std::move(owner)), type_(std::move(type)), member_(member), id_(id), name_(std::move(name)) {}
+DISPID IdOfName(const DispObject& d, std::string_view name) {
+    DISPID id = DISPID_UNKNOWN;
+    std::u16string wide(name.begin(), name.end());
+    LPOLESTR names[1] = {wide.data()};
+    if (FAILED(d.Get()->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) NoAttribute(d, name);
+    return id;
+}
 
-    py::object Call(py::args args, py::kwargs kwargs) {
-        DispObject& d = Self(owner_);
-        if (!member_) return CallUntyped(d, id_, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
-        if (member_->method.present)
-            return CallSignature(d, *member_, member_->method, DISPATCH_METHOD, args, kwargs);
-        if (member_->get.present)
-            return CallSignature(d, *member_, member_->get, DISPATCH_PROPERTYGET, args, kwargs);
-        throw py::type_error(name_ + " is a write-only property: set it with " + name_ + "[...] = value");
+CallArgs OneArg(PyObject* const& key) {
+    if (PyTuple_Check(key)) return CallArgs{&PyTuple_GET_ITEM(key, 0), static_cast<size_t>(PyTuple_GET_SIZE(key))};
+    return CallArgs{&key, 1};
+}
+
+CallArgs FromTuple(py::handle args, py::handle kwargs) {
+    CallArgs a;
+    if (args && PyTuple_GET_SIZE(args.ptr()) > 0) {
+        a.args = &PyTuple_GET_ITEM(args.ptr(), 0);
+        a.nargs = static_cast<size_t>(PyTuple_GET_SIZE(args.ptr()));
     }
-    py::object GetItem(py::handle key) {
-        DispObject& d = Self(owner_);
-        py::tuple args = AsArgs(key);
-        if (!member_) return CallUntyped(d, id_, DISPATCH_PROPERTYGET, args);
-        if (!member_->get.present) throw py::type_error(name_ + " cannot be read");
-        return CallSignature(d, *member_, member_->get, DISPATCH_PROPERTYGET, args, py::handle());
+    if (kwargs && PyDict_Size(kwargs.ptr()) > 0) a.kwdict = kwargs.ptr();
+    return a;
+}
+
+// Identity of the object: its IUnknown (as automation defines it).
+uintptr_t Identity(const DispObject& d) {
+    ComPtr<IUnknown> unk;
+    if (!d.Get() || FAILED(d.Get()->QueryInterface(IID_IUnknown, unk.PutVoid()))) return 0;
+    return reinterpret_cast<uintptr_t>(unk.Get());
+}
+
+const MemberDesc* DefaultMember(const DispObject& d) {
+    return d.Type() ? d.Type()->FindId(DISPID_VALUE) : nullptr;
+}
+
+py::object CallDefault(PyObject* self, const CallArgs& a, bool subscript) {
+    DispObject& d = Self(self);
+    d.Checked();
+    if (!d.Type()) return CallUntyped(d, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, a, nullptr, "default member");
+    const MemberDesc* m = DefaultMember(d);
+    if (!m || (!m->method.present && !m->get.present))
+        throw py::type_error("'" + TypeName(d) + "' object is not " + (subscript ? "subscriptable" : "callable"));
+    if (m->method.present) return CallSignature(d, *m, m->method, DISPATCH_METHOD | DISPATCH_PROPERTYGET, a);
+    return CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, a);
+}
+
+void SetDefault(PyObject* self, PyObject* key, PyObject* value) {
+    DispObject& d = Self(self);
+    d.Checked();
+    if (!value) throw py::type_error("'" + TypeName(d) + "' object does not support item deletion");
+    CallArgs a = OneArg(key);
+    if (!d.Type()) {
+        CallUntyped(d, DISPID_VALUE, DISPATCH_PROPERTYPUT, a, value, "default member");
+        return;
     }
-    void SetItem(py::handle key, py::handle value) {
-        DispObject& d = Self(owner_);
-        py::tuple args = AsArgs(key);
-        if (!member_) {
-            CallUntyped(d, id_, DISPATCH_PROPERTYPUT, args, value);
+    const MemberDesc* m = DefaultMember(d);
+    if (!m || !(m->put.present || m->putref.present))
+        throw py::type_error("'" + TypeName(d) + "' object does not support item assignment");
+    PutProperty(d, *m, a, value);
+}
+
+Py_ssize_t Length(PyObject* self) {
+    DispObject& d = Self(self);
+    d.Checked();
+    const MemberDesc* m = d.Type() ? d.Type()->Find("Count") : nullptr;
+    if (!m || !m->IsPlainProperty()) throw py::type_error("object of type '" + TypeName(d) + "' has no len()");
+    py::object n = CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, CallArgs{});
+    return n.cast<Py_ssize_t>();
+}
+
+py::object Iterate(PyObject* self) {
+    DispObject& d = Self(self);
+    IDispatch* disp = d.Checked();
+    if (d.Type() && !d.Type()->FindId(DISPID_NEWENUM))
+        throw py::type_error("'" + TypeName(d) + "' object is not iterable");
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VariantArray result(1);
+    ExcepGuard excep;
+    HRESULT hr = Invoke(disp, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result.v[0],
+                        &excep.e, nullptr);
+    RaisePendingHandlerException();
+    if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_UNKNOWNNAME)
+        throw py::type_error("'" + TypeName(d) + "' object is not iterable");
+    if (FAILED(hr)) RaiseInvokeFailure(hr, excep.e, "_NewEnum", "");
+    const VARIANT& r = result.v[0];
+    IUnknown* unk = (r.vt == VT_UNKNOWN || r.vt == VT_DISPATCH) ? r.punkVal : nullptr;
+    ComPtr<IEnumVARIANT> e;
+    if (!unk || FAILED(unk->QueryInterface(IID_IEnumVARIANT, e.PutVoid())) || !e)
+        throw py::type_error("'" + TypeName(d) + "' object returned no enumerator");
+    return WrapEnumerator(std::move(e));
+}
+
+py::object GetAttr(PyObject* self, PyObject* nameObj) {
+    std::string_view name = Utf8(nameObj);
+    DispObject& d = Self(self);
+    // Python's own protocol names are never members (copy, pickle and help probe them).
+    if (IsDunder(name)) NoAttribute(d, name);
+    d.Checked();
+    const TypeDesc* type = d.Type().get();
+    if (!type) return MakeMember(self, nullptr, IdOfName(d, name), name);
+    const MemberDesc* m = type->Find(name);
+    if (!m) NoAttribute(d, name);
+    if (m->IsPlainProperty()) return CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, CallArgs{});
+    if (!m->method.present && !m->get.present) {
+        const Signature& s = m->put.present ? m->put : m->putref;
+        if (s.params.size() <= 1)
+            throw py::attribute_error("'" + TypeName(d) + "' object attribute '" + m->name + "' is write-only");
+    }
+    return MakeMember(self, m, m->id, m->name);
+}
+
+void SetAttr(PyObject* self, PyObject* nameObj, PyObject* value) {
+    std::string_view name = Utf8(nameObj);
+    DispObject& d = Self(self);
+    const bool dunder = IsDunder(name);
+    const MemberDesc* m = (!dunder && d.Type()) ? d.Type()->Find(name) : nullptr;
+    if (!m) {
+        if (!dunder && !d.Type() && !d.Released()) {
+            CallUntyped(d, IdOfName(d, name), DISPATCH_PROPERTYPUT, CallArgs{}, value, std::string(name));
             return;
         }
-        Put(d, *member_, args, value);
+        // Attributes of handler classes (DispatchWithEvents) live in the instance dict.
+        if (Py_TYPE(self)->tp_dictoffset != 0 || dunder) {
+            if (PyObject_GenericSetAttr(self, nameObj, value) != 0) throw py::error_already_set();
+            return;
+        }
+        NoAttribute(d, name);
     }
-    std::string Doc() const {
-        if (member_) return member_->Doc();
-        return name_ + "(...)\n    (no type information)";
-    }
-    std::string Repr() const {
-        const DispObject& d = Self(owner_);
-        return "<velksnmp.Member " + TypeName(d) + "." + name_ + ">";
-    }
+    d.Checked();
+    const Signature& s = m->put.present ? m->put : m->putref;
+    if ((m->put.present || m->putref.present) && s.params.size() > 1)
+        throw py::type_error(m->name + " takes arguments: set it with obj." + m->name + "[...] = value");
+    PutProperty(d, *m, CallArgs{}, value);
+}
 
-    // Chooses putref for objects when the member has one, else put.
-    static void Put(DispObject& d, const MemberDesc& m, py::handle args, py::handle value) {
-        const bool object = AsDispObject(value) != nullptr;
-        if (m.putref.present && (object || !m.put.present))
-            CallSignature(d, m, m.putref, DISPATCH_PROPERTYPUTREF, args, py::handle(), value);
-        else if (m.put.present)
-            CallSignature(d, m, m.put, DISPATCH_PROPERTYPUT, args, py::handle(), value);
-        else
-            throw py::attribute_error("'" + TypeName(d) + "' object attribute '" + m.name + "' is read-only");
+py::list Dir(py::handle self) {
+    DispObject& d = Self(self);
+    py::list names;
+    if (d.Type()) {
+        for (const MemberDesc& m : d.Type()->members)
+            if (!m.hidden) names.append(py::str(m.name));
     }
-
-private:
-    static py::tuple AsArgs(py::handle key) {
-        if (PyTuple_Check(key.ptr())) return py::reinterpret_borrow<py::tuple>(key);
-        return py::make_tuple(key);
+    if (Py_TYPE(self.ptr())->tp_dictoffset != 0) {
+        // Handler classes: their own names too.
+        py::object base = py::module_::import("builtins").attr("object").attr("__dir__")(self);
+        for (py::handle n : base)
+            if (!IsDunder(Utf8(n.ptr()))) names.append(n);
     }
+    return names;
+}
 
-    py::object owner_;
-    std::shared_ptr<const TypeDesc> type_;  // keeps member_ alive
-    const MemberDesc* member_;
-    DISPID id_;
-    std::string name_;
-};
+// Attribute reads: Python's own attributes (the type's, then the instance dict's) first,
+// else the object's members. Reading members directly, without first failing a generic
+// lookup, saves raising and discarding an AttributeError on every member access.
+PyObject* FastGetAttro(PyObject* self, PyObject* name) {
+    try {
+        PyTypeObject* type = Py_TYPE(self);
+        bool python = !PyUnicode_Check(name) || _PyType_Lookup(type, name) != nullptr;
+        if (!python && type->tp_dictoffset != 0) {
+            PyObject** dict = _PyObject_GetDictPtr(self);
+            if (dict && *dict) {
+                PyObject* found = PyDict_GetItemWithError(*dict, name);
+                if (!found && PyErr_Occurred()) return nullptr;
+                python = found != nullptr;
+            }
+        }
+        if (python) return PyObject_GenericGetAttr(self, name);
+        return GetAttr(self, name).release().ptr();
+    } catch (...) {
+        SetPythonError();
+        return nullptr;
+    }
+}
+
+int FastSetAttro(PyObject* self, PyObject* name, PyObject* value) {
+    if (!value || !PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);
+    try {
+        SetAttr(self, name, value);
+        return 0;
+    } catch (...) {
+        SetPythonError();
+        return -1;
+    }
+}
+
+PyObject* FastSubscript(PyObject* self, PyObject* key) {
+    try {
+        return CallDefault(self, OneArg(key), true).release().ptr();
+    } catch (...) {
+        SetPythonError();
+        return nullptr;
+    }
+}
+
+int FastAssignSubscript(PyObject* self, PyObject* key, PyObject* value) {
+    try {
+        SetDefault(self, key, value);
+        return 0;
+    } catch (...) {
+        SetPythonError();
+        return -1;
+    }
+}
+
+Py_ssize_t FastLength(PyObject* self) {
+    try {
+        return Length(self);
+    } catch (...) {
+        SetPythonError();
+        return -1;
+    }
+}
 
 class Enumerator {
 public:
@@ -200,103 +342,18 @@ private:
     ComPtr<IEnumVARIANT> e_;
 };
 
-py::object Identity(const DispObject& d) {
-    ComPtr<IUnknown> unk;
-    if (!d.Get() || FAILED(d.Get()->QueryInterface(IID_IUnknown, unk.PutVoid()))) return py::none();
-    return py::int_(reinterpret_cast<uintptr_t>(unk.Get()));
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+DispObject& Self(py::handle h) {
+    // pybind11 keeps one C++ base in its simple layout: read it without a type lookup.
+    auto* inst = reinterpret_cast<py::detail::instance*>(h.ptr());
+    void* value = inst->simple_layout ? inst->simple_value_holder[0] : nullptr;
+    if (!value) return h.cast<DispObject&>();
+    return *static_cast<DispObject*>(value);
 }
 
-const MemberDesc* DefaultMember(const DispObject& d) {
-    return d.Type() ? d.Type()->FindId(DISPID_VALUE) : nullptr;
-}
-
-py::object CallDefault(py::handle self, py::handle args, py::handle kwargs, bool subscript) {
-    DispObject& d = Self(self);
-    d.Checked();
-    if (!d.Type()) return CallUntyped(d, DISPID_VALUE, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args);
-    const MemberDesc* m = DefaultMember(d);
-    if (!m || (!m->method.present && !m->get.present))
-        throw py::type_error("'" + TypeName(d) + "' object is not " + (subscript ? "subscriptable" : "callable"));
-    if (m->method.present)
-        return CallSignature(d, *m, m->method, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, kwargs);
-    return CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, args, kwargs);
-}
-
-py::object GetAttr(py::handle self, py::str nameObj) {
-    std::string_view name = Utf8(nameObj);
-    DispObject& d = Self(self);
-    // Python's own protocol names are never members (copy, pickle and help probe them).
-    if (name.size() > 1 && name[0] == '_' && name[1] == '_') NoAttribute(d, name);
-    d.Checked();
-    const auto& type = d.Type();
-    if (!type) {
-        DISPID id = DISPID_UNKNOWN;
-        std::u16string wide(name.begin(), name.end());
-        LPOLESTR names[1] = {wide.data()};
-        if (FAILED(d.Get()->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) NoAttribute(d, name);
-        return py::cast(BoundMember(py::reinterpret_borrow<py::object>(self), nullptr, nullptr, id, std::string(name)));
-    }
-    const MemberDesc* m = type->Find(name);
-    if (!m) NoAttribute(d, name);
-    if (m->IsPlainProperty()) return CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, py::handle(), py::handle());
-    if (!m->method.present && !m->get.present && (m->put.present || m->putref.present)) {
-        const Signature& s = m->put.present ? m->put : m->putref;
-        if (s.params.size() <= 1)
-            throw py::attribute_error("'" + TypeName(d) + "' object attribute '" + m->name + "' is write-only");
-    }
-    return py::cast(BoundMember(py::reinterpret_borrow<py::object>(self), type, m, m->id, m->name));
-}
-
-void SetAttr(py::handle self, py::str nameObj, py::handle value) {
-    std::string_view name = Utf8(nameObj);
-    DispObject& d = Self(self);
-    const bool dunder = name.size() > 1 && name[0] == '_' && name[1] == '_';
-    const MemberDesc* m = (!dunder && d.Type()) ? d.Type()->Find(name) : nullptr;
-    if (!m) {
-        if (!dunder && !d.Type() && !d.Released()) {
-            CallUntyped(d, [&] {
-                DISPID id = DISPID_UNKNOWN;
-                std::u16string wide(name.begin(), name.end());
-                LPOLESTR names[1] = {wide.data()};
-                if (FAILED(d.Get()->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) NoAttribute(d, name);
-                return id;
-            }(), DISPATCH_PROPERTYPUT, py::tuple(), value);
-            return;
-        }
-        // Attributes of handler classes (DispatchWithEvents) live in the instance dict.
-        if (HasInstanceDict(self) || dunder) {
-            if (PyObject_GenericSetAttr(self.ptr(), nameObj.ptr(), value.ptr()) != 0)
-                throw py::error_already_set();
-            return;
-        }
-        NoAttribute(d, name);
-    }
-    d.Checked();
-    const Signature& s = m->put.present ? m->put : m->putref;
-    if ((m->put.present || m->putref.present) && s.params.size() > 1)
-        throw py::type_error(m->name + " takes arguments: set it with obj." + m->name + "[...] = value");
-    BoundMember::Put(d, *m, py::tuple(), value);
-}
-
-py::list Dir(py::handle self) {
-    DispObject& d = Self(self);
-    py::list names;
-    if (d.Type()) {
-        for (const MemberDesc& m : d.Type()->members)
-            if (!m.hidden) names.append(py::str(m.name));
-    }
-    if (HasInstanceDict(self)) {
-        // Handler classes: their own names too.
-        py::object base = py::module_::import("builtins").attr("object").attr("__dir__")(self);
-        for (py::handle n : base) {
-            std::string_view s = Utf8(n);
-            if (!(s.size() > 1 && s[0] == '_' && s[1] == '_')) names.append(n);
-        }
-    }
-    return names;
-}
-
-// Sets the Python error for the exception being handled.
 void SetPythonError() {
     try {
         throw;
@@ -313,48 +370,18 @@ void SetPythonError() {
     }
 }
 
-// Attribute reads: Python's own attributes (the type's, then the instance dict's) first,
-// else the object's members. Reading members directly, without first failing a generic
-// lookup, saves raising and discarding an AttributeError on every member access.
-PyObject* FastGetAttro(PyObject* self, PyObject* name) {
-    try {
-        PyTypeObject* type = Py_TYPE(self);
-        bool python = !PyUnicode_Check(name) || _PyType_Lookup(type, name) != nullptr;
-        if (!python && type->tp_dictoffset != 0) {
-            PyObject** dict = _PyObject_GetDictPtr(self);
-            if (dict && *dict) {
-                PyObject* found = PyDict_GetItemWithError(*dict, name);
-                if (!found && PyErr_Occurred()) return nullptr;
-                python = found != nullptr;
-            }
-        }
-        if (python) return PyObject_GenericGetAttr(self, name);
-        return GetAttr(self, py::reinterpret_borrow<py::str>(name)).release().ptr();
-    } catch (...) {
-        SetPythonError();
-        return nullptr;
-    }
-}
-
-int FastSetAttro(PyObject* self, PyObject* name, PyObject* value) {
-    if (!value || !PyUnicode_Check(name)) return PyObject_GenericSetAttr(self, name, value);
-    try {
-        SetAttr(self, py::reinterpret_borrow<py::str>(name), value);
-        return 0;
-    } catch (...) {
-        SetPythonError();
-        return -1;
-    }
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------------------
-
-void InstallFastAttributes(py::handle type) {
+void InstallFastSlots(py::handle type, bool attributes, bool items) {
     auto* t = reinterpret_cast<PyTypeObject*>(type.ptr());
-    t->tp_getattro = &FastGetAttro;
-    t->tp_setattro = &FastSetAttro;
+    if (attributes) {
+        t->tp_getattro = &FastGetAttro;
+        t->tp_setattro = &FastSetAttro;
+    }
+    if (items && t->tp_as_mapping && t->tp_as_sequence) {
+        t->tp_as_mapping->mp_subscript = &FastSubscript;
+        t->tp_as_mapping->mp_ass_subscript = &FastAssignSubscript;
+        t->tp_as_mapping->mp_length = &FastLength;
+        t->tp_as_sequence->sq_length = &FastLength;
+    }
     PyType_Modified(t);
 }
 
@@ -398,34 +425,47 @@ DispObject* AsDispObject(py::handle h) {
     return &Self(h);
 }
 
+void PutProperty(DispObject& d, const MemberDesc& m, const CallArgs& args, PyObject* value) {
+    // Objects go by reference (putref) when the member has it, as an object assignment does.
+    const bool object = AsDispObject(value) != nullptr;
+    if (m.putref.present && (object || !m.put.present))
+        CallSignature(d, m, m.putref, DISPATCH_PROPERTYPUTREF, args, value);
+    else if (m.put.present)
+        CallSignature(d, m, m.put, DISPATCH_PROPERTYPUT, args, value);
+    else
+        throw py::attribute_error("'" + TypeName(d) + "' object attribute '" + m.name + "' is read-only");
+}
+
 py::object CallSignature(DispObject& self, const MemberDesc& member, const Signature& sig,
-                         WORD flags, py::handle args, py::handle kwargs, py::handle putValue) {
+                         WORD flags, const CallArgs& a, PyObject* putValue) {
     IDispatch* disp = self.Checked();
-    const bool isPut = static_cast<bool>(putValue);
+    const bool isPut = putValue != nullptr;
     const size_t total = sig.params.size();
     const size_t n = isPut ? (total ? total - 1 : 0) : total;  // parameters before a put value
 
     // Arguments fill the parameters in order, by position or by name. A by-reference
     // parameter that is left out is an output: its value is returned after the result.
     SmallArray<PyObject*, 8> given(n);
-    const Py_ssize_t nargs = args ? PyTuple_GET_SIZE(args.ptr()) : 0;
-    if (static_cast<size_t>(nargs) > n)
+    if (a.nargs > n)
         throw py::type_error(member.name + "() takes " + (n ? "at most " : "") + std::to_string(n) +
-                             " argument" + (n == 1 ? "" : "s") + " (" + std::to_string(nargs) + " given)");
-    for (Py_ssize_t a = 0; a < nargs; ++a) given[static_cast<size_t>(a)] = PyTuple_GET_ITEM(args.ptr(), a);
-    if (kwargs && PyDict_Size(kwargs.ptr()) > 0) {
+                             " argument" + (n == 1 ? "" : "s") + " (" + std::to_string(a.nargs) + " given)");
+    for (size_t k = 0; k < a.nargs; ++k) given[k] = a.args[k];
+    auto keyword = [&](PyObject* key, PyObject* value) {
+        std::string_view k = Utf8(key);
+        size_t j = 0;
+        while (j < n && !EqualsIgnoringCase(sig.params[j].name, k)) ++j;
+        if (j == n) throw py::type_error(member.name + "() got an unexpected keyword argument '" + std::string(k) + "'");
+        if (given[j]) throw py::type_error(member.name + "() got multiple values for argument '" + sig.params[j].name + "'");
+        given[j] = value;
+    };
+    if (a.kwnames) {
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(a.kwnames); ++k)
+            keyword(PyTuple_GET_ITEM(a.kwnames, k), a.args[a.nargs + static_cast<size_t>(k)]);
+    }
+    if (a.kwdict) {
         PyObject *key, *value;
         Py_ssize_t pos = 0;
-        while (PyDict_Next(kwargs.ptr(), &pos, &key, &value)) {
-            const std::string k = Lower(Utf8(key));
-            size_t j = 0;
-            while (j < n && Lower(sig.params[j].name) != k) ++j;
-            if (j == n)
-                throw py::type_error(member.name + "() got an unexpected keyword argument '" + std::string(Utf8(key)) + "'");
-            if (given[j])
-                throw py::type_error(member.name + "() got multiple values for argument '" + sig.params[j].name + "'");
-            given[j] = value;
-        }
+        while (PyDict_Next(a.kwdict, &pos, &key, &value)) keyword(key, value);
     }
     size_t count = 0;
     for (size_t j = 0; j < n; ++j) {
@@ -463,12 +503,7 @@ py::object CallSignature(DispObject& self, const MemberDesc& member, const Signa
     RaisePendingHandlerException();
     if (FAILED(hr)) {
         std::string argument;
-        if (argErr < cArgs) {
-            if (isPut && argErr == 0)
-                argument = "value";
-            else
-                argument = sig.params[cArgs - 1 - argErr].name;
-        }
+        if (argErr < cArgs) argument = (isPut && argErr == 0) ? "value" : sig.params[cArgs - 1 - argErr].name;
         RaiseInvokeFailure(hr, excep.e, member.name, argument);
     }
 
@@ -489,15 +524,14 @@ py::object CallSignature(DispObject& self, const MemberDesc& member, const Signa
     return t;
 }
 
-py::object CallUntyped(DispObject& self, DISPID id, WORD flags, py::handle args,
-                       py::handle putValue, const char* what) {
+py::object CallUntyped(DispObject& self, DISPID id, WORD flags, const CallArgs& a, PyObject* putValue,
+                       const std::string& what) {
     IDispatch* disp = self.Checked();
-    const bool isPut = static_cast<bool>(putValue);
-    const size_t nargs = args ? static_cast<size_t>(PyTuple_GET_SIZE(args.ptr())) : 0;
-    const size_t cArgs = nargs + (isPut ? 1 : 0);
+    if (a.kwnames || a.kwdict) throw py::type_error(what + "(): keyword arguments need type information");
+    const bool isPut = putValue != nullptr;
+    const size_t cArgs = a.nargs + (isPut ? 1 : 0);
     VariantArray rg(cArgs);
-    for (size_t j = 0; j < nargs; ++j)
-        ConvertArg(PyTuple_GET_ITEM(args.ptr(), j), &rg.v[cArgs - 1 - j], what, "arg" + std::to_string(j + 1));
+    for (size_t j = 0; j < a.nargs; ++j) ConvertArg(a.args[j], &rg.v[cArgs - 1 - j], what, "arg" + std::to_string(j + 1));
     DISPID namedPut = DISPID_PROPERTYPUT;
     if (isPut) ConvertArg(putValue, &rg.v[0], what, "value");
     DISPPARAMS params{cArgs ? rg.v.data() : nullptr, isPut ? &namedPut : nullptr,
@@ -512,13 +546,7 @@ py::object CallUntyped(DispObject& self, DISPID id, WORD flags, py::handle args,
 }
 
 void RegisterObjectTypes(py::module_& m) {
-    py::class_<BoundMember>(m, "Member", "A member bound to its object: call it, or index it to "
-                                         "read and set a parameterized property.")
-        .def("__call__", &BoundMember::Call)
-        .def("__getitem__", &BoundMember::GetItem)
-        .def("__setitem__", &BoundMember::SetItem)
-        .def_property_readonly("__doc__", &BoundMember::Doc)
-        .def("__repr__", &BoundMember::Repr);
+    RegisterMemberType(m);
 
     py::class_<Enumerator>(m, "Enumerator", "An iterator over a snapshot of a collection's items.")
         .def("__iter__", [](py::object self) { return self; })
@@ -533,85 +561,36 @@ void RegisterObjectTypes(py::module_& m) {
                      return new DispObject(ComPtr<IDispatch>(other->Checked()), other->Clsid());
                  if (!PyUnicode_Check(spec.ptr()))
                      throw py::type_error("Dispatch() takes a ProgID (str) or a velksnmp object");
-                 std::string_view progId = Utf8(spec);
-                 std::u16string wide;
-                 {
-                     VARIANT text;
-                     VariantInit(&text);
-                     ToVariant(spec, &text);
-                     wide.assign(text.bstrVal, SysStringLen(text.bstrVal));
-                     VariantClear(&text);
-                 }
+                 const std::string progId(Utf8(spec.ptr()));
+                 VARIANT text;
+                 VariantInit(&text);
+                 ToVariant(spec, &text);
                  CLSID clsid{};
-                 HRESULT hr = CLSIDFromProgID(wide.c_str(), &clsid);
-                 if (FAILED(hr))
-                     RaiseError(hr, nullptr, "no class is registered as '" + std::string(progId) + "'");
+                 HRESULT hr = CLSIDFromProgID(text.bstrVal ? text.bstrVal : u"", &clsid);
+                 VariantClear(&text);
+                 if (FAILED(hr)) RaiseError(hr, nullptr, "no class is registered as '" + progId + "'");
                  ComPtr<IDispatch> d;
                  SetErrorInfo(0, nullptr);
                  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.PutVoid());
-                 if (FAILED(hr) || !d)
-                     RaiseError(FAILED(hr) ? hr : E_NOINTERFACE, nullptr,
-                                "cannot create '" + std::string(progId) + "'");
+                 if (FAILED(hr) || !d) RaiseError(FAILED(hr) ? hr : E_NOINTERFACE, nullptr, "cannot create '" + progId + "'");
                  return new DispObject(std::move(d), &clsid);
              }),
              py::arg("progid"))
-        .def("__getattr__", &GetAttr)
-        .def("__setattr__", &SetAttr)
+        // Python-level forms of the slots below, used by subclasses made in Python.
+        .def("__getattr__", [](py::handle self, py::str name) { return GetAttr(self.ptr(), name.ptr()); })
+        .def("__setattr__", [](py::handle self, py::str name, py::handle value) { SetAttr(self.ptr(), name.ptr(), value.ptr()); })
+        .def("__getitem__", [](py::handle self, py::handle key) { return CallDefault(self.ptr(), OneArg(key.ptr()), true); })
+        .def("__setitem__", [](py::handle self, py::handle key, py::handle value) { SetDefault(self.ptr(), key.ptr(), value.ptr()); })
+        .def("__len__", [](py::handle self) { return Length(self.ptr()); })
+        .def("__call__", [](py::handle self, py::args args, py::kwargs kwargs) {
+            return CallDefault(self.ptr(), FromTuple(args, kwargs), false);
+        })
+        .def("__iter__", [](py::handle self) { return Iterate(self.ptr()); })
         .def("__dir__", &Dir)
         .def_property_readonly("__doc__", [](py::handle self) -> py::object {
             DispObject& d = Self(self);
             if (!d.Type()) return py::str("A library object without type information.");
             return py::str(d.Type()->Doc());
-        })
-        .def("__call__", [](py::handle self, py::args args, py::kwargs kwargs) {
-            return CallDefault(self, args, kwargs, false);
-        })
-        .def("__getitem__", [](py::handle self, py::handle key) {
-            py::tuple args = PyTuple_Check(key.ptr()) ? py::reinterpret_borrow<py::tuple>(key) : py::make_tuple(key);
-            return CallDefault(self, args, py::handle(), true);
-        })
-        .def("__setitem__", [](py::handle self, py::handle key, py::handle value) {
-            DispObject& d = Self(self);
-            d.Checked();
-            py::tuple args = PyTuple_Check(key.ptr()) ? py::reinterpret_borrow<py::tuple>(key) : py::make_tuple(key);
-            if (!d.Type()) {
-                CallUntyped(d, DISPID_VALUE, DISPATCH_PROPERTYPUT, args, value);
-                return;
-            }
-            const MemberDesc* m = DefaultMember(d);
-            if (!m || !(m->put.present || m->putref.present))
-                throw py::type_error("'" + TypeName(d) + "' object does not support item assignment");
-            BoundMember::Put(d, *m, args, value);
-        })
-        .def("__iter__", [](py::handle self) {
-            DispObject& d = Self(self);
-            IDispatch* disp = d.Checked();
-            if (d.Type() && !d.Type()->FindId(DISPID_NEWENUM))
-                throw py::type_error("'" + TypeName(d) + "' object is not iterable");
-            DISPPARAMS none{nullptr, nullptr, 0, 0};
-            VariantArray result(1);
-            ExcepGuard excep;
-            HRESULT hr = Invoke(disp, DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
-                                &result.v[0], &excep.e, nullptr);
-            RaisePendingHandlerException();
-            if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_UNKNOWNNAME)
-                throw py::type_error("'" + TypeName(d) + "' object is not iterable");
-            if (FAILED(hr)) RaiseInvokeFailure(hr, excep.e, "_NewEnum", "");
-            const VARIANT& r = result.v[0];
-            IUnknown* unk = (r.vt == VT_UNKNOWN || r.vt == VT_DISPATCH) ? r.punkVal : nullptr;
-            ComPtr<IEnumVARIANT> e;
-            if (!unk || FAILED(unk->QueryInterface(IID_IEnumVARIANT, e.PutVoid())) || !e)
-                throw py::type_error("'" + TypeName(d) + "' object returned no enumerator");
-            return WrapEnumerator(std::move(e));
-        })
-        .def("__len__", [](py::handle self) {
-            DispObject& d = Self(self);
-            d.Checked();
-            const MemberDesc* m = d.Type() ? d.Type()->Find("Count") : nullptr;
-            if (!m || !m->IsPlainProperty())
-                throw py::type_error("object of type '" + TypeName(d) + "' has no len()");
-            py::object n = CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, py::handle(), py::handle());
-            return n.cast<Py_ssize_t>();
         })
         .def("__bool__", [](py::handle) { return true; })
         .def("__eq__", [](py::handle self, py::handle other) -> py::object {
@@ -619,12 +598,12 @@ void RegisterObjectTypes(py::module_& m) {
             if (!o) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
             DispObject& d = Self(self);
             if (d.Released() || o->Released()) return py::bool_(self.ptr() == other.ptr());
-            return py::bool_(Identity(d).equal(Identity(*o)));
+            return py::bool_(Identity(d) == Identity(*o));
         })
         .def("__hash__", [](py::handle self) -> Py_ssize_t {
             DispObject& d = Self(self);
-            if (d.Released()) return static_cast<Py_ssize_t>(reinterpret_cast<uintptr_t>(self.ptr()) >> 4);
-            return static_cast<Py_ssize_t>(Identity(d).cast<uintptr_t>() >> 4);
+            uintptr_t id = d.Released() ? reinterpret_cast<uintptr_t>(self.ptr()) : Identity(d);
+            return static_cast<Py_ssize_t>(id >> 4);
         })
         .def("__repr__", [](py::handle self) {
             DispObject& d = Self(self);
@@ -638,10 +617,8 @@ void RegisterObjectTypes(py::module_& m) {
             Self(self).Release();
             return false;
         });
-    // __getattr__ and __setattr__ above serve subclasses made in Python; the type itself
-    // and the event classes use the direct slots.
     g_objectType = reinterpret_cast<PyTypeObject*>(object.ptr());
-    InstallFastAttributes(object);
+    InstallFastSlots(object, true, true);
 }
 
 }  // namespace velkpy

@@ -85,12 +85,14 @@ py::object EventClass(py::handle handlerClass) {
     std::string name = py::str(handlerClass.attr("__name__"));
     py::object cls = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type))(
         name, py::make_tuple(handlerClass, base), ns);
-    // Direct attribute slots, unless the handler class customises attribute access itself.
+    // Direct slots, unless the handler class customises that access itself.
     py::object object = py::module_::import("builtins").attr("object");
-    if (!py::hasattr(handlerClass, "__getattr__") &&
-        handlerClass.attr("__getattribute__").is(object.attr("__getattribute__")) &&
-        handlerClass.attr("__setattr__").is(object.attr("__setattr__")))
-        InstallFastAttributes(cls);
+    auto own = [&](const char* name) {
+        return py::hasattr(handlerClass, name) &&
+               !(py::hasattr(object, name) && handlerClass.attr(name).is(object.attr(name)));
+    };
+    InstallFastSlots(cls, !own("__getattr__") && !own("__getattribute__") && !own("__setattr__"),
+                     !own("__getitem__") && !own("__setitem__") && !own("__len__"));
     (*classes)[handlerClass] = cls;
     return cls;
 }

@@ -111,8 +111,6 @@ std::span<const automation::PersistedProperty> Agent::PersistedProperties() {
     return kProperties;
 }
 
-mib::SnmpMib* Agent::OwnMib() const { return dynamic_cast<mib::SnmpMib*>(mib_.Get()); }
-
 // ---- Properties ----
 
 HRESULT Agent::get_Auto(VARIANT_BOOL* pVal) {
@@ -156,7 +154,7 @@ HRESULT Agent::get_Mib(ISnmpMib** pVal) { return mib_.CopyTo(pVal); }
 
 HRESULT Agent::put_Mib(ISnmpMib* newVal) {
     if (!newVal) return E_POINTER;
-    if (!dynamic_cast<mib::SnmpMib*>(newVal)) return E_INVALIDARG;
+    if (!mib::SnmpMib::From(newVal)) return E_INVALIDARG;
     mib_ = newVal;
     return S_OK;
 }
@@ -362,16 +360,16 @@ void Agent::OnDatagramArrived() {
     ComPtr<Agent> keep(this);
     BusyScope busy(*this);
     // Takes what has queued up, in arrival order. While more than one datagram waits, the
-    // last is left for the socket's next announcement, which comes through the message loop
-    // at once: under load the socket then keeps announcing from its queue instead of
-    // re-arming its descriptor watch after every datagram (one system call each). At least
-    // one datagram is taken, as every announcement requires.
+    // last is left for the socket's next announcement, which follows through the message
+    // loop at once: under load the socket keeps announcing from its queue instead of
+    // re-arming its descriptor watch after every datagram (a system call each). At least
+    // one datagram is taken, as every announcement requires. Each receive also re-arms the
+    // announcements deferred before it; one deferred after the last receive is re-announced
+    // when the busy section ends.
     ComPtr<IUdpSocket> socket(link_.Socket());
     LONG queued = 0;
     socket->get_QueuedDatagramCount(&queued);
     const LONG batch = queued > 1 ? std::min<LONG>(queued - 1, kBatch) : 1;
-    // Every receive re-arms the socket, which covers the arrivals deferred before it; only
-    // one announced after the last receive is left for the re-announcement.
     for (LONG taken = 0; taken < batch; ++taken) {
         pending_ = false;
         if (!TakeDatagram()) break;

@@ -23,10 +23,6 @@
 #include "typelib/typelib.h"
 #include "velk/snmp.h"
 
-namespace velk::mib {
-class SnmpMib;
-}
-
 namespace velk::agent {
 
 class Agent final
@@ -127,8 +123,6 @@ private:
     HRESULT SendBytes(std::span<const uint8_t> bytes, BSTR host, LONG port);
     HRESULT SendToTrapManagers(std::span<const uint8_t> bytes);
     LONG Uptime() const;
-    // The store behind the current Mib (always one of ours).
-    mib::SnmpMib* OwnMib() const;
 
     transport::SocketLink link_;
     ComPtr<IVelkStrings> trapManagers_;

@@ -262,6 +262,20 @@ TEST_F(AgentTest, SendStopsAtTheFirstFailingTrapDestination) {
     EXPECT_TRUE(after.Silent(std::chrono::milliseconds(50)));
 }
 
+TEST_F(AgentTest, SocketErrorsBecomeErrorEvents) {
+    OpenAgent a(false);
+    {
+        RawPeer gone;
+        gone.SendTo(a.port, Request(snmpGetNext2, 1, "cobalt", {{"1.3.6.1.2.1.1.1.0"}}));
+        ASSERT_TRUE(PumpUntil([&] { return !a.log.empty(); }));
+    }
+    // The answer goes to a port that is closed now: the ICMP report comes back as an event.
+    a.Message()->put_Type(snmpResponse2);
+    EXPECT_EQ(a.agent->Send(), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return a.log.size() >= 3; }));
+    EXPECT_EQ(a.log, (std::vector<std::string>{"Request", "Response", "Error:10061"}));
+}
+
 TEST_F(AgentTest, TrapDestinationEntries) {
     struct EntryCase {
         const char16_t* entry;

@@ -363,6 +363,169 @@ class DecodeTests(unittest.TestCase):
             self.assertIn("not a valid SNMP v1/v2c message", one_line_error(self, err))
 
 
+
+# ---------------------------------------------------------------------------------------
+def ber(tag, content):
+    n = len(content)
+    if n < 128:
+        return bytes([tag, n]) + content
+    size = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+def ber_int(v):
+    return ber(0x02, v.to_bytes(max(1, (v.bit_length() + 8) // 8), "big", signed=True))
+
+
+def ber_oid(text):
+    arcs = [int(a) for a in text.split(".")]
+    out = bytes([40 * arcs[0] + arcs[1]])
+    for a in arcs[2:]:
+        chunk = [a & 0x7F]
+        a >>= 7
+        while a:
+            chunk.append(0x80 | (a & 0x7F))
+            a >>= 7
+        out += bytes(reversed(chunk))
+    return ber(0x06, out)
+
+
+def ber_read(data, pos):
+    """(tag, content, next position) of the element at `pos`."""
+    tag, n = data[pos], data[pos + 1]
+    pos += 2
+    if n & 0x80:
+        size = n & 0x7F
+        n = int.from_bytes(data[pos:pos + size], "big")
+        pos += size
+    return tag, data[pos:pos + n], pos + n
+
+
+def oid_text(content):
+    arcs = [content[0] // 40, content[0] % 40]
+    value = 0
+    for b in content[1:]:
+        value = (value << 7) | (b & 0x7F)
+        if not b & 0x80:
+            arcs.append(value)
+            value = 0
+    return ".".join(map(str, arcs))
+
+
+class FakeAgent:
+    """A v2c agent with nine scalars 1.3.6.1.2.1.1.N.0 that misbehaves on purpose:
+    'loop' answers every GetNext with the first OID, 'toobig' refuses GetBulks of more than
+    two repetitions, 'short' answers GetBulks with one variable, 'empty' with none."""
+
+    OIDS = ["1.3.6.1.2.1.1.%d.0" % n for n in range(1, 10)]
+
+    def __init__(self, mode):
+        self.mode = mode
+        self.requests = []  # (PDU tag, max-repetitions)
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.1)
+        self.port = self.sock.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _next(self, oid):
+        key = lambda o: [int(a) for a in o.split(".")]
+        later = [o for o in self.OIDS if key(o) > key(oid)]
+        return later[0] if later else None
+
+    def _answer(self, data):
+        _, message, _ = ber_read(data, 0)
+        _, _, pos = ber_read(message, 0)  # version
+        _, community, pos = ber_read(message, pos)
+        pdu, body, _ = ber_read(message, pos)
+        _, request_id, p = ber_read(body, 0)
+        _, non_repeaters, p = ber_read(body, p)
+        _, max_repetitions, p = ber_read(body, p)
+        _, binds, _ = ber_read(body, p)
+        _, bind, _ = ber_read(binds, 0)
+        _, name, _ = ber_read(bind, 0)
+        requested = oid_text(name)
+        repetitions = int.from_bytes(max_repetitions, "big") if pdu == 0xA5 else 1
+        self.requests.append((pdu, repetitions))
+        status, out = 0, []
+        if self.mode == "loop":
+            out = [self.OIDS[0]]
+        elif self.mode == "toobig" and pdu == 0xA5 and repetitions > 2:
+            status = 1
+        else:
+            count = repetitions
+            if pdu == 0xA5 and self.mode == "short":
+                count = 1
+            if pdu == 0xA5 and self.mode == "empty":
+                count = 0
+            oid = requested
+            for _ in range(count):
+                oid = self._next(oid)
+                if not oid:
+                    break
+                out.append(oid)
+        varbinds = b"".join(ber(0x30, ber_oid(o) + ber(0x04, b"value " + o.split(".")[-2].encode())) for o in out)
+        if not out and not (pdu == 0xA5 and self.mode == "empty") and status == 0:
+            varbinds = ber(0x30, ber_oid(requested) + b"\x82\x00")  # endOfMibView
+        response = ber(0xA2, ber(0x02, request_id) + ber_int(status) + ber_int(0) + ber(0x30, varbinds))
+        return ber(0x30, ber_int(1) + ber(0x04, community) + response)
+
+    def _run(self):
+        while self.running:
+            try:
+                data, client = self.sock.recvfrom(65535)
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+            self.sock.sendto(self._answer(data), client)
+
+    def close(self):
+        self.running = False
+        self.thread.join(5)
+        self.sock.close()
+
+
+class WalkTests(unittest.TestCase):
+    """walk against agents that misbehave."""
+
+    def walk(self, mode, *flags):
+        agent = FakeAgent(mode)
+        try:
+            status, out, err = run("walk", "-m", "", "-On", "-t", "2", *flags, "127.0.0.1:%d" % agent.port,
+                                   "1.3.6.1.2.1.1")
+        finally:
+            agent.close()
+        return status, out, err, agent.requests
+
+    def test_an_oid_that_does_not_increase_stops_the_walk(self):
+        status, out, err, requests = self.walk("loop")
+        self.assertEqual(status, 1)
+        self.assertEqual(len(out.splitlines()), 1)
+        self.assertIn("returned .1.3.6.1.2.1.1.1.0 after .1.3.6.1.2.1.1.1.0: OID not increasing",
+                      one_line_error(self, err))
+        status, out, err, requests = self.walk("loop", "-Cc", "--limit", "5")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(len(out.splitlines()), 5)
+
+    def test_too_big_halves_max_repetitions(self):
+        status, out, err, requests = self.walk("toobig", "-Cr8")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(len(out.splitlines()), 9)
+        bulk = [r for pdu, r in requests if pdu == 0xA5]
+        self.assertEqual(bulk[:3], [8, 4, 2])
+        self.assertTrue(all(r == 2 for r in bulk[2:]))
+
+    def test_short_and_empty_bulk_answers(self):
+        for mode in ("short", "empty"):
+            status, out, err, requests = self.walk(mode)
+            self.assertEqual(status, 0, err)
+            self.assertEqual([line.split(" = ")[0] for line in out.splitlines()],
+                             ["." + o for o in FakeAgent.OIDS], mode)
+        self.assertIn(0xA1, [pdu for pdu, _ in requests])  # an empty answer is followed by a GetNext
+
 # ---------------------------------------------------------------------------------------
 class DroppingProxy:
     """A UDP relay in front of an agent that drops the first `drop` requests, or holds back
@@ -777,7 +940,7 @@ class NotificationTests(unittest.TestCase):
 GROUPS = {
     "usage": [UsageTests],
     "mib": [MibTests],
-    "decode": [DecodeTests],
+    "decode": [DecodeTests, WalkTests],
     "snmpd": [SnmpdTests],
     "agent": [AgentTests],
     "notify": [NotificationTests],

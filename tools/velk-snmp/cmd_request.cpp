@@ -262,18 +262,25 @@ int CmdWalk(const Args& args) {
     Walker walker(c, bulk, args.Has("next"), WalkLimit(args, bulk));
     std::vector<std::string> json;
     std::string text;
-    const long count = walker.Walk(root, [&](ISnmpVariable* v) {
-        if (c.output.json) {
-            json.push_back(c.printer->Json(v));
-        } else {
-            text += c.printer->Line(v);
-            text += '\n';
-            if (text.size() > 1 << 16) {
-                Out(text);
-                text.clear();
+    long count = 0;
+    try {
+        count = walker.Walk(root, [&](ISnmpVariable* v) {
+            if (c.output.json) {
+                json.push_back(c.printer->Json(v));
+            } else {
+                text += c.printer->Line(v);
+                text += '\n';
+                if (text.size() > 1 << 16) {
+                    Out(text);
+                    text.clear();
+                }
             }
-        }
-    });
+        });
+    } catch (const Failure&) {
+        // What arrived before the failure is printed.
+        Out(c.output.json ? JsonArray(json) + "\n" : text);
+        throw;
+    }
     if (count == 0) {
         // Nothing below the OID: it may be an instance itself.
         ISnmpMessage* r = c.session->Request([&](ISnmpMessage* m) {

@@ -89,7 +89,14 @@ ISnmpMessage* Session::Request(const std::function<void(ISnmpMessage*)>& build) 
     for (int attempt = 0; attempt < tries; ++attempt) {
         ComPtr<ISnmpMessage> message;
         manager_->get_Message(message.Put());
-        message->Reset();
+        // The fields a request uses, set afresh (Reset would also look up this host's
+        // address, which requests do not carry).
+        ComPtr<ISnmpVariables> variables;
+        message->get_Variables(variables.Put());
+        variables->Clear();
+        message->put_Exception(snmpOk);
+        message->put_ExceptionIndex(0);
+        message->put_MaxRepetition(0);
         message->put_Community(B(options_.community).Get());
         build(message.Get());
         message->put_Id(id);

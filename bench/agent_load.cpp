@@ -293,10 +293,13 @@ bool Answers(int port) {
         connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
         const Template t = Encode(Kind::GetDescrV2);
         send(fd, t.bytes.data(), t.bytes.size(), 0);
+        // A refused probe also wakes poll: only a datagram counts as an answer.
         pollfd p{fd, POLLIN, 0};
-        const bool ok = poll(&p, 1, 200) == 1;
+        uint8_t reply[1500];
+        const bool ok = poll(&p, 1, 200) == 1 && recv(fd, reply, sizeof reply, MSG_DONTWAIT) > 0;
         close(fd);
         if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
 }

@@ -43,17 +43,17 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A UDP port on the loopback address that nobody uses right now.
+# A UDP port on the loopback address that nobody seems to use (a program started on it is
+# still checked: see start).
 free_port() {
   local port
-  for _ in $(seq 200); do
+  for _ in $(seq 50); do
     port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/udp/127.0.0.1/$port") 2>/dev/null; then continue; fi
     if command -v ss >/dev/null 2>&1 && ss -Hlun "sport = :$port" 2>/dev/null | grep -q .; then continue; fi
     echo "$port"
     return
   done
-  echo 16161
+  echo $((20000 + RANDOM % 40000))
 }
 
 section() { printf '\n%s== %s ==%s\n' "$BOLD" "$1" "$OFF"; }
@@ -68,35 +68,43 @@ show() {  # prints the command as a user would type it, then runs it (errors in 
   "$@" 2>&1
 }
 
-AGENT_PORT=$(free_port)
-TRAP_PORT=$(free_port)
-while [ "$TRAP_PORT" = "$AGENT_PORT" ]; do TRAP_PORT=$(free_port); done
-AGENT=127.0.0.1:$AGENT_PORT
-
 printf '%sVelk SNMP%s - an in-process SNMP v1/v2c library, shown through its command-line tool.\n' "$BOLD" "$OFF"
 say "MIB modules: $STANDARD_MIBS, plus tools/mibs/VELK-DEMO-MIB.txt"
 
 section "Starting a trap receiver and an agent"
+# Each on a port of its own; a port that turns out to be taken gets another try.
+for _ in $(seq 5); do
+  TRAP_PORT=$(free_port)
+  velk-snmp listen --address 127.0.0.1 --port "$TRAP_PORT" >"$WORK/traps.txt" 2>"$WORK/listen.err" &
+  LISTEN_PID=$!
+  for _ in $(seq 30); do grep -q listening "$WORK/listen.err" 2>/dev/null && break; sleep 0.1; done
+  if kill -0 "$LISTEN_PID" 2>/dev/null; then PIDS+=("$LISTEN_PID"); break; fi
+  wait "$LISTEN_PID" 2>/dev/null || true
+  LISTEN_PID=
+done
+[ -n "${LISTEN_PID:-}" ] || { echo "demo: the trap receiver did not start:" >&2; cat "$WORK/listen.err" >&2; exit 1; }
+AGENT_PID=
+for _ in $(seq 5); do
+  AGENT_PORT=$(free_port)
+  [ "$AGENT_PORT" = "$TRAP_PORT" ] && continue
+  AGENT=127.0.0.1:$AGENT_PORT
+  velk-snmp agent --address 127.0.0.1 --port "$AGENT_PORT" --trap-dest "127.0.0.1:$TRAP_PORT" --heartbeat 3 \
+    --value "sysContact.0=demo@velk.example" --value "sysLocation.0=the demonstration rack" \
+    >"$WORK/agent.out" 2>"$WORK/agent.err" &
+  AGENT_PID=$!
+  for _ in $(seq 100); do
+    velk-snmp get -t 0.2 -r 0 "$AGENT" sysUpTime.0 >/dev/null 2>&1 && break
+    kill -0 "$AGENT_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$AGENT_PID" 2>/dev/null; then PIDS+=("$AGENT_PID"); break; fi
+  wait "$AGENT_PID" 2>/dev/null || true
+  AGENT_PID=
+done
+[ -n "$AGENT_PID" ] || { echo "demo: the agent did not start:" >&2; cat "$WORK/agent.err" >&2; exit 1; }
 say "velk-snmp listen receives notifications on 127.0.0.1:$TRAP_PORT; velk-snmp agent serves this"
 say "machine's system group and interfaces on $AGENT, sends its traps to the receiver and a"
 say "heartbeat notification every 3 seconds."
-velk-snmp listen --address 127.0.0.1 --port "$TRAP_PORT" >"$WORK/traps.txt" 2>"$WORK/listen.err" &
-PIDS+=($!)
-sleep 0.3
-velk-snmp agent --address 127.0.0.1 --port "$AGENT_PORT" --trap-dest "127.0.0.1:$TRAP_PORT" --heartbeat 3 \
-  --value "sysContact.0=demo@velk.example" --value "sysLocation.0=the demonstration rack" \
-  >"$WORK/agent.out" 2>"$WORK/agent.err" &
-PIDS+=($!)
-ready=
-for _ in $(seq 100); do
-  if velk-snmp get -t 0.2 -r 0 "$AGENT" sysUpTime.0 >/dev/null 2>&1; then ready=1; break; fi
-  sleep 0.1
-done
-if [ -z "$ready" ]; then
-  echo "demo: the agent did not start:" >&2
-  cat "$WORK/agent.err" >&2
-  exit 1
-fi
 printf '%s%s%s\n' "$GREEN" "$(head -1 "$WORK/agent.err")" "$OFF"
 
 section "1. The system group"

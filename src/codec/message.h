@@ -71,7 +71,8 @@ public:
     // byte, or text through the ANSI code page; VARIANT references are followed). Malformed
     // bytes, or a VARIANT that gives none: 0x800A2EEF (12015) with the error record, the
     // message keeping what was read before the failing check. A variable that cannot be
-    // created ends the parse with that creation's error.
+    // allocated ends the parse with E_OUTOFMEMORY (variables are made without the class's
+    // creation-failure seam, as NewSnmpVariable).
     STDMETHOD(Decode)(VARIANT message) override;
     // Writes the BER encoding into `message`: a byte array is replaced by a new array of
     // exactly the encoding, text receives the bytes as text, a single byte the first byte.

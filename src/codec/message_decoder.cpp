@@ -285,8 +285,8 @@ public:
     MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size)
         : m_(message), c_(data, size) {}
 
-    // S_OK; kMalformed at the first failing check; E_OUTOFMEMORY, or the creation error of
-    // a variable.
+    // S_OK; kMalformed at the first failing check; E_OUTOFMEMORY when a variable or a text
+    // cannot be allocated.
     HRESULT Parse();
     // Whether the community was read (it replaced the message's Community).
     bool CommunityRead() const { return communityRead_; }
@@ -300,7 +300,6 @@ private:
     Cursor c_;
     bool communityRead_ = false;
     bool bulk_ = false;
-    bool creationChecked_ = false;
     std::size_t nameTotal_ = 0;
     int implausible_ = 0;
 };
@@ -405,11 +404,6 @@ HRESULT MessageDecoder::ParseVarBindList() {
 // The whole VarBind is read first; the variable is then made in one allocation with its
 // Oid and value text (a VarBind that does not read makes none, as if it were discarded).
 HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
-    if (!creationChecked_) {
-        if (HRESULT hr = rt::CreationFailure(CLSID_SnmpVariable); FAILED(hr)) return hr;
-        creationChecked_ = true;
-    }
-
     // VarBind and name: any tags, well-formed lengths.
     uint8_t tag;
     std::size_t varBindLength;

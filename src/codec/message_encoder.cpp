@@ -1,11 +1,14 @@
 // Encoding of a message, back to front: the VarBinds from the last variable to the first,
 // then the PDU fields from the last to the first, then the header.
 //
-// Our own variables are read in place; host-implemented ones through their interface, in
-// the order Repeat, Exception, Type, Value or ValueEx, Oid, a failing call reading as an
-// empty value. Host calls may change the collection or the message, so the variables are
-// taken into a list (holding a reference each while host objects are among them) before
-// the first call, and the header fields are read only after the last one.
+// Our own variables are read in place, and the content of a VarBind encoded a second time
+// with unchanged fields is kept on the variable (SnmpVariable::EncodingCache) and copied
+// from then on. Host-implemented variables are read through their interface, in the order
+// Repeat, Exception, Type, Value or ValueEx, Oid, a failing call reading as an empty value.
+// Host calls may change the collection or the message, so the variables are taken into a
+// list (holding a reference each while host objects are among them) before the first
+// call, the Type (which decides the layout) is read once at the start, and the other
+// header fields only after the last call.
 #include <new>
 #include <string_view>
 
@@ -103,8 +106,6 @@ void PutBytesValue(BerBuffer& b, uint8_t tag, std::span<const uint8_t> bytes) {
     b.PutByte(tag);
 }
 
-// The value element of a variable without exception; nothing for a Type outside 0..11.
-// `text` is the Value text (Type 9 and the text types), `bytes` gives the ValueEx bytes.
 void PutNull(BerBuffer& b) {
     b.PutByte(0);
     b.PutByte(0x05);
@@ -115,7 +116,9 @@ void PutException(BerBuffer& b, LONG exception) {
     b.PutByte(static_cast<uint8_t>(0x80 + exception - 1));
 }
 
-// Value of our own variable, read from its store as Value and ValueEx would give it.
+// Value element of our own variable, read from its store as Value and ValueEx would give
+// it: the exception when there is one, else the element of its Type (none for a Type
+// outside 0..11).
 void PutOwnValue(EncoderState& s, const SnmpVariable& v) {
     BerBuffer& b = s.buffer;
     if (const LONG exception = v.ExceptionValue(); exception != 0) {

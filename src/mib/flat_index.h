@@ -61,7 +61,8 @@ public:
     // is then unchanged).
     template <class KeyOf>
     uint32_t Insert(std::string_view key, uint32_t position, const KeyOf& keyOf) {
-        if ((count_ + 1) * 4 > slots_.size() * 3) Grow(keyOf);
+        // At most half full: a miss (the usual first lookup of Name) ends after few probes.
+        if ((count_ + 1) * 2 > slots_.size()) Grow(keyOf);
         const uint64_t h = Hash(key);
         const uint32_t tag = Tag(h);
         for (size_t i = h & mask_;; i = (i + 1) & mask_) {

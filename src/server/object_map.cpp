@@ -1,6 +1,10 @@
 // The object map.
 #include "server/object_map.h"
 
+#include "agent/agent.h"
+#include "codec/message.h"
+#include "manager/manager.h"
+#include "mib/mib.h"
 #include "model/table.h"
 #include "model/table_row.h"
 #include "model/trap.h"
@@ -32,6 +36,10 @@ const MapEntry kObjectMap[] = {
     {&CLSID_SnmpTableRow, &model::SnmpTableRow::CreateInstance},
     {&CLSID_SnmpTrap, &model::SnmpTrap::CreateInstance},
     {&CLSID_SnmpTraps, &model::SnmpTraps::CreateInstance},
+    {&CLSID_SnmpMessage, &codec::SnmpMessage::CreateInstance},
+    {&CLSID_SnmpMib, &mib::SnmpMib::CreateInstance},
+    {&CLSID_Agent, &agent::Agent::CreateInstance},
+    {&CLSID_Manager, &manager::Manager::CreateInstance},
 };
 
 }  // namespace

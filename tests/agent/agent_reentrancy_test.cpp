@@ -1,5 +1,5 @@
 // Host code inside the agent's processing: handlers that pump the message loop, release the
-// control, disconnect themselves or replace Message and Mib; bursts of datagrams.
+// control or replace Message and Mib; bursts of datagrams.
 #include "agent_support.h"
 #include "mib/mib.h"
 
@@ -118,24 +118,6 @@ TEST_F(AgentTest, HandlerMayReleaseTheControl) {
     manager.SendTo(port, Request(snmpGet2, 2, "cobalt", {{kDescr}}));
     EXPECT_TRUE(manager.Silent());  // the control and its socket are gone
     events.Disconnect();
-}
-
-TEST_F(AgentTest, HandlerMayDisconnectItselfAndOthersStillRun) {
-    OpenAgent a;
-    FillMib(a.agent.Get());
-    int selfRemoving = 0;
-    auto once = velk::ConnectEvents(a.agent, DIID__IAgentEvents);
-    once.On(DISPID_AgentEvents_Request, [&](velk::EventArgs&) {
-        ++selfRemoving;
-        once.Disconnect();
-    });
-    RawPeer manager;
-    for (LONG id = 1; id <= 2; ++id) {
-        manager.SendTo(a.port, Request(snmpGet2, id, "cobalt", {{kDescr}}));
-        ASSERT_TRUE(manager.ReceiveMessage());
-    }
-    EXPECT_EQ(selfRemoving, 1);
-    EXPECT_EQ(a.log, (std::vector<std::string>{"Request", "Response", "Request", "Response"}));
 }
 
 TEST_F(AgentTest, AnswerReadsMessageAndMibAgainAfterTheRequestEvent) {

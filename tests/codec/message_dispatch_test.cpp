@@ -155,7 +155,9 @@ TEST_F(LateBinding, BuildEncodeDecodeAndWalkByName) {
     const HRESULT hr = received->Invoke(Script::Id(received.Get(), u"Decode"), IID_NULL, 0, DISPATCH_METHOD, &params,
                                         nullptr, &excep, &argErr);
     EXPECT_TRUE(hr == DISP_E_EXCEPTION || hr == kFormatErrorResult);
-    if (hr == DISP_E_EXCEPTION) EXPECT_EQ(excep.scode, kFormatErrorResult);
+    if (hr == DISP_E_EXCEPTION) {
+        EXPECT_EQ(excep.scode, kFormatErrorResult);
+    }
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrDescription);
     SysFreeString(excep.bstrHelpFile);

@@ -48,7 +48,7 @@ const std::vector<std::string> kCases = {
     // Every value type, with the extremes.
     "v=1 c=- pdu=2 id=1 s=0 i=0 vb=1.3.6.1.1,integer,0 vb=1.3.6.1.2,integer,-1 vb=1.3.6.1.3,integer,2147483647 "
     "vb=1.3.6.1.4,integer,-2147483648 vb=1.3.6.1.5,integer,128 vb=1.3.6.1.6,integer,-129",
-    "v=1 c=00FF20 pdu=2 id=1 s=0 i=0 vb=1.3.6.1.1,octets,- vb=1.3.6.1.2,octets,00FF80417F "
+    "v=1 c=E9FF20 pdu=2 id=1 s=0 i=0 vb=1.3.6.1.1,octets,- vb=1.3.6.1.2,octets,00FF80417F "
     "vb=1.3.6.1.3,octets,68656C6C6F vb=1.3.6.1.4,opaque,9F780400 vb=1.3.6.1.5,opaque,- "
     "vb=1.3.6.1.6,nsap,4701020304 vb=1.3.6.1.7,nsap,-",
     "v=1 c=7075626C6963 pdu=2 id=1 s=0 i=0 vb=1.3.6.1.1,counter32,0 vb=1.3.6.1.2,counter32,4294967295 "

@@ -118,6 +118,8 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    // False once the child has exited (it is then reaped).
+    bool Running() { return pid_ > 0 && !Reap(WNOHANG); }
     pid_t Pid() const { return pid_; }
 
     // Waits for the exit while the thread's message loop runs. The exit status, or -1
@@ -202,7 +204,8 @@ public:
                                          "udp:127.0.0.1:" + std::to_string(port_)},
                 dir_.Path(), Log());
             if (!child_->Started()) return Fail("snmpd could not be started");
-            if (Answers(10000)) return true;
+            // Another process may have taken the port meanwhile: then our snmpd has exited.
+            if (Answers(10000) && child_->Running()) return true;
             child_->Stop();
         }
         return Fail("snmpd did not answer; see " + Log());

@@ -1,5 +1,8 @@
 // The event-driven path: Send with Timeout 0, and datagrams taken when the socket announces
 // them, decoded into Message, completed from the MIB and reported by events.
+#include <algorithm>
+#include <random>
+
 #include "manager_support.h"
 #include "mib/mib.h"
 
@@ -146,6 +149,29 @@ TEST_F(ManagerTest, ADatagramAnnouncedWhileAHandlerRunsIsTakenAfterIt) {
     ASSERT_TRUE(PumpUntil([&] { return ids.size() == 2; }));
     EXPECT_EQ(ids, (std::vector<LONG>{1, 2}));
     EXPECT_EQ(rig.events.maxDepth, 1) << "the second datagram must not nest into the first";
+}
+
+TEST_F(ManagerTest, EveryDatagramOfAFloodOfMixedInputGetsExactlyOneEvent) {
+    Peer agent, sender;
+    Rig rig(agent);
+    const LONG local = LocalPort(rig.m.Get());
+    std::mt19937 random(7);
+    const Bytes trap = Encode({snmpTrap2, 1, u"public", snmpOk, 0, {{u"1.3.6.1.2.1.1.3.0", snmpTimeTicks, u"5"}}});
+    constexpr int kDatagrams = 400;
+    for (int i = 0; i < kDatagrams; ++i) {
+        Bytes d = trap;
+        if (i % 2) {  // damaged copies and random bytes
+            for (int k = 0; k < 4; ++k) d[random() % d.size()] = static_cast<uint8_t>(random());
+            if (i % 3 == 0) d.assign(1 + random() % 300, 0), std::generate(d.begin(), d.end(), random);
+        }
+        sender.SendTo(d, local);
+        if (i % 20 == 19)  // in bursts that the socket's receive buffer holds
+            PumpUntil([&] { return rig.events.log.size() >= static_cast<size_t>(i + 1); });
+    }
+    PumpUntil([&] { return rig.events.log.size() >= static_cast<size_t>(kDatagrams); });
+    EXPECT_EQ(rig.events.log.size(), static_cast<size_t>(kDatagrams));
+    EXPECT_GE(rig.events.Count(DISPID_ManagerEvents_Trap), kDatagrams / 2);
+    EXPECT_GT(rig.events.Count(DISPID_ManagerEvents_Error), 0);
 }
 
 TEST_F(ManagerTest, SocketErrorsArriveAsErrorEvents) {

@@ -201,6 +201,7 @@ class UsageTests(unittest.TestCase):
             (["listen", "extra"], "listen takes no arguments"),
             (["listen", "--port", "0"], "invalid value '0' for --port"),
             (["agent", "--value", "sysContact.0"], "--value takes OID=VALUE"),
+            (["agent", "--value", "1.3.6.1.4.1.32473.99.0=x"], "serve it from a --values file"),
             (["agent", "--values", "/nonexistent/values"], "cannot read the values file"),
             (["agent", "--trap-dest", "[::1]:162"], "IPv4 addresses and host names"),
             (["compile"], "missing MODULE or FILE"),
@@ -801,6 +802,24 @@ class AgentTests(unittest.TestCase):
         self.assertEqual([o for o, _, _ in walk_lines(v1)],
                          [o for o, k, _ in walk_lines(bulk) if k != "Counter64"])
 
+    def test_getbulk_is_answered_row_by_row(self):
+        theirs = subprocess.run([need("snmpbulkget"), "-v2c", "-c", "public", "-On", "-M", ARGS.mibs, "-m", "",
+                                 "-Cn1", "-Cr3", self.address, ".1.3.6.1.2.1.1.3", ".1.3.6.1.2.1.2.2.1.2",
+                                 ".1.3.6.1.2.1.2.2.1.3"], capture_output=True, text=True, timeout=30).stdout
+        # The expected answer, from the agent's MIB as a walk sees it.
+        key = lambda o: [int(a) for a in o.split(".")]
+        served = [o for o, _, _ in walk_lines(run("walk", "-On", self.address, ".1")[1])]
+        successor = lambda o: next(x for x in served if key(x) > key(o))
+        expected, cursors = [successor("1.3.6.1.2.1.1.3")], ["1.3.6.1.2.1.2.2.1.2", "1.3.6.1.2.1.2.2.1.3"]
+        for _ in range(3):
+            cursors = [successor(c) for c in cursors]
+            expected += cursors
+        self.assertEqual([o for o, _, _ in walk_lines(theirs)], expected)
+        # Past the end of the MIB every repeater gets endOfMibView.
+        status, out, err = run("getbulk", "-On", "-Cr2", self.address, served[-1])
+        self.assertEqual(status, 0, err)
+        self.assertIn("No more variables left in this MIB View", out)
+
     def test_set_changes_writable_objects_only(self):
         status, out, err = run("set", "-m", "+VELK-DEMO-MIB", self.address, "velkMessage.0", "s", "changed")
         self.assertEqual((status, out), (0, 'VELK-DEMO-MIB::velkMessage.0 = STRING: "changed"\n'), err)
@@ -880,6 +899,17 @@ class NotificationTests(unittest.TestCase):
                              "0.5")
         self.assertEqual(status, 1)
         self.assertIn("received 0 of 1 notifications before the time-out", err)
+
+    def test_a_port_in_use_is_reported(self):
+        p, port = self.listen(1)
+        for argv in (["listen", "--timeout", "1"], ["agent"]):
+            status, _, err = run(*argv, "--address", "127.0.0.1", "--port", str(port))
+            self.assertEqual(status, 1)
+            self.assertEqual(one_line_error(self, err),
+                             "velk-snmp %s: cannot %s on 127.0.0.1:%d: the port is in use" %
+                             (argv[0], "listen" if argv[0] == "listen" else "open the agent", port))
+        run("trap", "127.0.0.1:%d" % port, "1", "coldStart")
+        self.received(p)
 
     def test_agent_announces_itself_with_cold_start_and_heartbeats(self):
         p, port = self.listen(2)

@@ -86,7 +86,7 @@ public:
             std::string why = ErrorText(hr);
             if (ErrorNumber(hr) == ulAddressInUse) why = "the port is in use";
             if (ErrorNumber(hr) == ulNoAccess) why = "permission denied (ports below 1024 need root; try --port 1161)";
-            Fail("cannot open the agent on " + address + ":" + std::to_string(port) + ": " + why);
+            Fail("cannot open the agent on " + Endpoint{address, port}.Text() + ": " + why);
         }
     }
 
@@ -516,14 +516,18 @@ int CmdAgent(const Args& args) {
     for (const std::string& v : args.All("value")) {
         const size_t eq = v.find('=');
         if (eq == std::string::npos || eq == 0) Usage("--value takes OID=VALUE: " + v);
-        values.push_back({mib.Resolve(v.substr(0, eq)), "=", v.substr(eq + 1)});
+        const std::string oid = mib.Resolve(v.substr(0, eq));
+        if (mib.ObjectType(mib.DefinitionOf(oid).Get()) < 0)
+            Usage("the MIB gives no type for " + mib.Format(oid) + ": serve it from a --values file with a type letter");
+        values.push_back({oid, "=", v.substr(eq + 1)});
     }
     for (const Binding& b : values) agent.Pin(b.oid, b.type, b.value);
 
     InstallStopSignals();
     agent.Start(port, address);
-    std::fprintf(stderr, "velk-snmp: agent on %s:%d (community \"%s\"), %zu objects, %d trap destination%s\n",
-                 address.c_str(), port, community.c_str(), agent.Served(), agent.TrapDestinations(),
+    const std::string where = Endpoint{address, port}.Text();
+    std::fprintf(stderr, "velk-snmp: agent on %s (community \"%s\"), %zu objects, %d trap destination%s\n",
+                 where.c_str(), community.c_str(), agent.Served(), agent.TrapDestinations(),
                  agent.TrapDestinations() == 1 ? "" : "s");
     std::fflush(stderr);
     UINT_PTR timer = 0;

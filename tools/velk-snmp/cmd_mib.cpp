@@ -133,13 +133,13 @@ int CmdCompile(const Args& args) {
         StatusConstants status = snmpMandatory;
         t->get_Status(&status);
         r.name = A(name);
+        const std::string ent = A(enterprise);
         r.module = mib.ModuleOf(r.name);
         if (!all && !wanted.count(r.module)) continue;
-        const std::string ent = A(enterprise);
         r.oid = specific < 0 ? ent : ent + ".0." + std::to_string(specific);
         r.kind = specific < 0 ? "notification" : "trap";
         r.syntax = specific < 0 ? "NOTIFICATION-TYPE" : "TRAP-TYPE";
-        r.type = "-";
+        r.type = r.kind;
         r.access = "-";
         r.status = StatusName(status);
         notes.push_back(std::move(r));
@@ -163,11 +163,11 @@ int CmdCompile(const Args& args) {
         return kExitOk;
     }
     // The syntax last: enumerations make it long.
-    std::vector<std::vector<std::string>> table{{"NAME", "OID", "ACCESS", "STATUS", "SYNTAX"}};
+    std::vector<std::vector<std::string>> table{{"NAME", "OID", "TYPE", "ACCESS", "STATUS", "SYNTAX"}};
     for (const auto* list : {&rows, &notes})
         for (const Row& r : *list)
             table.push_back({(output.noModule || r.module.empty() ? "" : r.module + "::") + r.name,
-                             output.numeric ? "." + r.oid : r.oid, r.access, r.status, r.syntax});
+                             output.numeric ? "." + r.oid : r.oid, r.type, r.access, r.status, r.syntax});
     PrintColumns(table);
     std::string modules;
     for (const std::string& n : named) modules += (modules.empty() ? "" : ", ") + n;

@@ -181,11 +181,11 @@ int CmdListen(const Args& args) {
         std::string why = ErrorText(opened);
         if (ErrorNumber(opened) == ulAddressInUse) why = "the port is in use";
         if (ErrorNumber(opened) == ulNoAccess) why = "permission denied (ports below 1024 need root; try --port 1162)";
-        Fail("cannot listen on " + address + ":" + std::to_string(port) + ": " + why);
+        Fail("cannot listen on " + Endpoint{address, port}.Text() + ": " + why);
     }
     manager->put_Timeout(0);
     InstallStopSignals();
-    std::fprintf(stderr, "velk-snmp: listening for traps and informs on %s:%d\n", address.c_str(), port);
+    std::fprintf(stderr, "velk-snmp: listening for traps and informs on %s\n", Endpoint{address, port}.Text().c_str());
     std::fflush(stderr);
 
     long received = 0;

@@ -319,7 +319,7 @@ std::string Printer::Json(ISnmpVariable* v) const {
         case snmpCounter64: {
             v->get_Value(&value);
             std::string digits = A(value);
-            if (digits.empty()) digits = "0";
+            if (digits.empty()) digits.push_back('0');
             j.Num("value", digits);
             const Rendered r = Render(v, oid);
             if (type == snmpInteger && r.text.find('(') != std::string::npos)

@@ -293,7 +293,8 @@ const char* const kCompileHelp = R"(Usage: velk-snmp compile [OPTIONS] MODULE|FI
        velk-snmp compile [OPTIONS] -m MODULES
 
 Compiles MIB modules with every module they import and lists the objects and
-notifications of the modules named: name, OID, access, status and syntax, in OID order.
+notifications of the modules named: name, OID, type, access, status and syntax, in OID
+order.
 A MODULE is found in the MIB folders by the name at the top of its file; a FILE is a path.
 A module that does not compile fails the command with the compiler's message, file and
 line (exit status 1). The counts go to standard error.

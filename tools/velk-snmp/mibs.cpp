@@ -99,6 +99,12 @@ std::string ModuleFinder::Find(const std::string& module) {
     return it == index_.end() ? "" : it->second;
 }
 
+std::string ModuleFinder::DirsText() const {
+    std::string s;
+    for (const std::string& d : dirs_) s += (s.empty() ? "" : ":") + d;
+    return s.empty() ? "(no folders)" : s;
+}
+
 const std::map<std::string, std::string>& ModuleFinder::All() {
     IndexAll();
     return index_;
@@ -176,12 +182,7 @@ void MibSet::Load(const MibOptions& options) {
             continue;
         }
         explicitModules_.insert(m);
-        if (finder.Find(m).empty())
-            Usage("MIB module " + m + " not found in " + (finder.Dirs().empty() ? std::string("(no folders)") : [&] {
-                      std::string s;
-                      for (const std::string& d : finder.Dirs()) s += (s.empty() ? "" : ":") + d;
-                      return s;
-                  }()));
+        if (finder.Find(m).empty()) Usage("MIB module " + m + " not found in " + finder.DirsText());
         roots.push_back(m);
     }
     // Default modules that are not there are left out quietly.
@@ -206,11 +207,7 @@ std::vector<std::string> MibSet::LoadNamed(const MibOptions& options, const std:
             for (const SmiModule& m : found) named.push_back(m.name);
             files.push_back(n);
         } else {
-            if (finder.Find(n).empty()) {
-                std::string dirs;
-                for (const std::string& d : finder.Dirs()) dirs += (dirs.empty() ? "" : ":") + d;
-                Usage("MIB module " + n + " not found in " + (dirs.empty() ? "(no folders)" : dirs));
-            }
+            if (finder.Find(n).empty()) Usage("MIB module " + n + " not found in " + finder.DirsText());
             roots.push_back(n);
             named.push_back(n);
         }
@@ -481,6 +478,18 @@ std::string MibSet::Resolve(const std::string& input) const {
 }
 
 bool MibSet::NodeName(const std::string& oid, std::string* name, std::string* module) const {
+    if (auto c = nodeCache_.find(oid); c != nodeCache_.end()) {
+        *name = c->second.first;
+        *module = c->second.second;
+        return !name->empty();
+    }
+    if (!LookUpNodeName(oid, name, module)) name->clear();
+    if (nodeCache_.size() > 200000) nodeCache_.clear();
+    nodeCache_.emplace(oid, std::make_pair(*name, *module));
+    return !name->empty();
+}
+
+bool MibSet::LookUpNodeName(const std::string& oid, std::string* name, std::string* module) const {
     if (auto n = notificationByOid_.find(oid); n != notificationByOid_.end()) {
         *name = notifications_[n->second].name;
         *module = notifications_[n->second].module;
@@ -552,12 +561,19 @@ ComPtr<ISnmpVariable> MibSet::Definition(const std::string& objectOid) const {
         Variant at(index);
         variables_->Item(at, def.Put());
     }
-    if (definitionCache_.size() > 4096) definitionCache_.clear();
+    if (definitionCache_.size() > 200000) definitionCache_.clear();
     definitionCache_.emplace(objectOid, def);
     return def;
 }
 
 ComPtr<ISnmpVariable> MibSet::DefinitionOf(const std::string& oid, std::string* objectOid) const {
+    // Usually the object is the longest named prefix.
+    if (const OidName d = Describe(oid); !d.name.empty()) {
+        if (ComPtr<ISnmpVariable> def = Definition(d.base)) {
+            if (objectOid) *objectOid = d.base;
+            return def;
+        }
+    }
     std::string prefix = oid;
     for (int i = 0; i < 64; ++i) {
         if (ComPtr<ISnmpVariable> d = Definition(prefix)) {

@@ -38,6 +38,7 @@ public:
     // Every module of every folder (the first folder wins for a name), by name.
     const std::map<std::string, std::string>& All();
     const std::vector<std::string>& Dirs() const { return dirs_; }
+    std::string DirsText() const;
 
 private:
     void IndexAll();
@@ -123,6 +124,7 @@ private:
     void AfterLoad();
     std::string NameOid(const std::string& name, const std::string& module) const;
     bool NodeName(const std::string& oid, std::string* name, std::string* module) const;
+    bool LookUpNodeName(const std::string& oid, std::string* name, std::string* module) const;
 
     std::unique_ptr<ModuleFinder> finder_;
     ComPtr<ISnmpMib> mib_;
@@ -143,6 +145,9 @@ private:
     // Image sidecar: oid -> (name, module) and name -> oid.
     std::unordered_map<std::string, std::pair<std::string, std::string>> sidecarByOid_;
     std::unordered_multimap<std::string, std::pair<std::string, std::string>> sidecarByName_;
+    // Lookups of a walk repeat for every row: names and definitions by OID, remembered
+    // (misses too).
+    mutable std::unordered_map<std::string, std::pair<std::string, std::string>> nodeCache_;
     mutable std::unordered_map<std::string, ComPtr<ISnmpVariable>> definitionCache_;
 };
 

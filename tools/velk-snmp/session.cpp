@@ -85,7 +85,6 @@ ISnmpMessage* Session::Request(const std::function<void(ISnmpMessage*)>& build) 
     response_.Reset();
     const LONG id = NewId();
     const int tries = options_.retries + 1;
-    ++requests_;
     for (int attempt = 0; attempt < tries; ++attempt) {
         ComPtr<ISnmpMessage> message;
         manager_->get_Message(message.Put());

@@ -31,7 +31,6 @@ public:
     const Endpoint& Target() const { return target_; }
     const TargetOptions& Options() const { return options_; }
     LONG NewId() { return ++nextId_ & 0x7FFFFFFF; }
-    int Requests() const { return requests_; }
 
 private:
     HRESULT SendCurrent();
@@ -46,7 +45,6 @@ private:
     bool waiting_ = false;
     LONG waitingId_ = 0;
     LONG nextId_ = 0;
-    int requests_ = 0;
 };
 
 // Message type of a request of this version.

@@ -349,8 +349,9 @@ private:
 DispObject& Self(py::handle h) {
     // pybind11 keeps one C++ base in its simple layout: read it without a type lookup.
     auto* inst = reinterpret_cast<py::detail::instance*>(h.ptr());
-    void* value = inst->simple_layout ? inst->simple_value_holder[0] : nullptr;
-    if (!value) return h.cast<DispObject&>();
+    void* value = inst->simple_layout ? inst->simple_value_holder[0]
+                                      : py::detail::values_and_holders(inst).begin()->value_ptr();
+    if (!value) throw py::value_error("the velksnmp object was never initialised (call velksnmp.Object.__init__)");
     return *static_cast<DispObject*>(value);
 }
 

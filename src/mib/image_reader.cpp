@@ -67,7 +67,7 @@ public:
     ImageReader(MibStore& store, std::u16string_view fileName, const FileBytes& file)
         : store_(store),
           fileName_(fileName),
-          cursor_(file.data.get(), file.size, image::kReservedSize) {}
+          cursor_(file.Data(), file.Size(), image::kReservedSize) {}
 
     HRESULT Run() {
         const char16_t separator[] = {image::kListSeparator, 0};
@@ -98,12 +98,26 @@ private:
     LONG RecordNumber() { return image::SignExtend24(cursor_.Number()); }
     BSTR Text() { return DecodeText(cursor_.StoredText()); }
 
-    // A new collection whose Delimiter is the separator, holding `text` split at it (no
-    // entry for an empty text).
-    HRESULT NewList(const Bstr& text, ComPtr<IVelkStrings>* out) {
+    // A new collection whose Delimiter is the separator, holding the list text split at it
+    // (as Add would split it; no entry for an empty text).
+    HRESULT NewList(std::string_view stored, ComPtr<IVelkStrings>* out) {
         if (HRESULT hr = sock::CreateVelkStrings(out->Put()); FAILED(hr)) return hr;
         if (HRESULT hr = (*out)->put_Delimiter(separator_.Get()); FAILED(hr)) return hr;
-        return text.Empty() ? S_OK : (*out)->Add(text.Get(), 0);
+        if (stored.empty()) return S_OK;
+        sock::VelkStrings* list = sock::AsVelkStrings(out->Get());
+        if (!list) return E_UNEXPECTED;
+        std::u16string entry;
+        for (char c : stored) {
+            const auto ch = static_cast<char16_t>(static_cast<uint8_t>(c) ^ image::kTextFlip);
+            if (ch == image::kListSeparator) {
+                list->Append(std::move(entry));
+                entry.clear();
+            } else {
+                entry.push_back(ch);
+            }
+        }
+        list->Append(std::move(entry));
+        return S_OK;
     }
 
     HRESULT ReadVariable() {
@@ -114,7 +128,7 @@ private:
         v->SetAccess(RecordNumber());
         v->SetDescription(Text());
         ComPtr<IVelkStrings> index;
-        if (HRESULT hr = NewList(Bstr::Adopt(Text()), &index); FAILED(hr)) return hr;
+        if (HRESULT hr = NewList(cursor_.StoredText(), &index); FAILED(hr)) return hr;
         v->ReplaceIndex(index.Get());
         v->SetReference(Text());
         v->SetStatus(RecordNumber());
@@ -134,7 +148,7 @@ private:
         trap->SetEnterprise(Bstr::Adopt(Text()));
         trap->SetName(Bstr::Adopt(Text()));
         // An empty list leaves the trap its own empty Oids.
-        if (const Bstr list = Bstr::Adopt(Text()); !list.Empty()) {
+        if (const std::string_view list = cursor_.StoredText(); !list.empty()) {
             ComPtr<IVelkStrings> oids;
             if (HRESULT hr = NewList(list, &oids); FAILED(hr)) return hr;
             trap->ReplaceOids(oids.Get());
@@ -154,9 +168,9 @@ private:
 HRESULT LoadMibImage(MibStore& store, BSTR fileName) {
     const std::u16string_view name = BstrView(fileName);
     FileBytes file;
-    if (!ReadWholeFile(Narrow(name), MibSource::kMaxFileSize, &file) || file.size <= image::kHeaderSize)
+    if (!ReadWholeFile(Narrow(name), MibSource::kMaxFileSize, &file) || file.Size() <= image::kHeaderSize)
         return ReportNoFile(name);
-    if (file.data[4] != image::kFieldEnd || file.data[9] != image::kFieldEnd)
+    if (file.Data()[4] != image::kFieldEnd || file.Data()[9] != image::kFieldEnd)
         return ReportMibError(ulFile, FormatMessageText(kMsgIllegalImage, {}));
     ImageReader reader(store, name, file);
     return reader.Run();

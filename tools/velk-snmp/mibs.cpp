@@ -39,7 +39,6 @@ bool IsRegularFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool ReadHead(const std::string& path, std::string* out) { return ReadFile(path, out, 256u << 10); }
 
 std::string DefaultModulesText() {
     const char* env = std::getenv("VELK_MIBS");
@@ -86,17 +85,24 @@ std::string ModuleFinder::Find(const std::string& module) {
     }
     // The usual file names first, each checked by the module name at its top.
     static const char* const kExtensions[] = {"", ".txt", ".mib", ".my", ".MIB", ".TXT"};
-    std::string head;
     for (const std::string& dir : dirs_) {
         for (const char* ext : kExtensions) {
             const std::string path = dir + "/" + module + ext;
-            if (!IsRegularFile(path) || !ReadHead(path, &head)) continue;
-            if (FirstModuleName(head) == module) return path;
+            const std::string* text = IsRegularFile(path) ? Text(path) : nullptr;
+            if (text && FirstModuleName(*text) == module) return path;
         }
     }
     IndexAll();
     auto it = index_.find(module);
     return it == index_.end() ? "" : it->second;
+}
+
+const std::string* ModuleFinder::Text(const std::string& path) {
+    auto it = texts_.find(path);
+    if (it != texts_.end()) return &it->second;
+    std::string text;
+    if (!ReadFile(path, &text)) return nullptr;
+    return &texts_.emplace(path, std::move(text)).first->second;
 }
 
 std::string ModuleFinder::DirsText() const {
@@ -113,7 +119,6 @@ const std::map<std::string, std::string>& ModuleFinder::All() {
 void ModuleFinder::IndexAll() {
     if (indexed_) return;
     indexed_ = true;
-    std::string head;
     for (const std::string& dir : dirs_) {
         DIR* d = opendir(dir.c_str());
         if (!d) continue;
@@ -127,8 +132,9 @@ void ModuleFinder::IndexAll() {
         for (const std::string& name : names) {
             const std::string path = dir + "/" + name;
             if (EndsWith(name, ".bin") || EndsWith(name, ".names") || !IsRegularFile(path)) continue;
-            if (!ReadHead(path, &head)) continue;
-            const std::string module = FirstModuleName(head);
+            const std::string* text = Text(path);
+            if (!text) continue;
+            const std::string module = FirstModuleName(*text);
             if (!module.empty()) index_.emplace(module, path);
         }
     }
@@ -226,9 +232,13 @@ void MibSet::Compile(const std::vector<std::string>& roots, bool required, const
     std::vector<std::pair<std::string, std::string>> missing;  // module, imported by
     std::vector<std::string> pending;
     auto addFile = [&](const std::string& path) {
-        std::string text;
-        if (!ReadFile(path, &text)) return;
-        for (SmiModule& m : ScanModules(text, path)) {
+        std::string own;
+        const std::string* text = finder_ ? finder_->Text(path) : nullptr;
+        if (!text) {
+            if (!ReadFile(path, &own)) return;
+            text = &own;
+        }
+        for (SmiModule& m : ScanModules(*text, path)) {
             if (byName.count(m.name)) continue;
             byName[m.name] = modules_.size();
             for (const std::string& i : m.imports) pending.push_back(i + "\n" + m.name);

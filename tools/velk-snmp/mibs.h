@@ -39,11 +39,14 @@ public:
     const std::map<std::string, std::string>& All();
     const std::vector<std::string>& Dirs() const { return dirs_; }
     std::string DirsText() const;
+    // The text of a file, read once; null when it cannot be read.
+    const std::string* Text(const std::string& path);
 
 private:
     void IndexAll();
     std::vector<std::string> dirs_;
     std::map<std::string, std::string> index_;
+    std::unordered_map<std::string, std::string> texts_;
     bool indexed_ = false;
 };
 

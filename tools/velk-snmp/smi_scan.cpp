@@ -133,6 +133,7 @@ size_t ReadSyntax(const std::vector<SmiToken>& t, size_t i, SmiSyntax* out) {
 
 std::vector<SmiToken> TokenizeSmi(std::string_view text, size_t limit) {
     std::vector<SmiToken> out;
+    out.reserve(limit ? limit : text.size() / 8);
     Lexer lexer(text);
     for (;;) {
         SmiToken t = lexer.Next();

@@ -130,3 +130,17 @@ def test_enumerations_come_from_the_type_information():
     var = Dispatch("Velk.SnmpVariable")
     var.Type = velksnmp.VariableTypeConstants.snmpIpAddress  # IntEnum members pass as ints
     assert var.Type == velksnmp.snmpIpAddress
+
+
+def test_subclasses_and_uninitialised_objects():
+    class Named(velksnmp.Object):
+        pass
+
+    s = Named("Velk.Strings")
+    s.Add("a", 0)
+    assert (len(s), s[1], s.count) == (1, "a", 1)
+    raw = velksnmp.Object.__new__(velksnmp.Object)
+    for use in (lambda: raw.Count, lambda: len(raw), lambda: raw[1], lambda: repr(raw),
+                lambda: Dispatch("Velk.SnmpVariables").Add(raw)):
+        with pytest.raises(ValueError):
+            use()

@@ -67,7 +67,7 @@ public:
     ImageReader(MibStore& store, std::u16string_view fileName, const FileBytes& file)
         : store_(store),
           fileName_(fileName),
-          cursor_(file.Data(), file.Size(), image::kReservedSize) {}
+          cursor_(file.data.get(), file.size, image::kReservedSize) {}
 
     HRESULT Run() {
         const char16_t separator[] = {image::kListSeparator, 0};
@@ -98,12 +98,11 @@ private:
     LONG RecordNumber() { return image::SignExtend24(cursor_.Number()); }
     BSTR Text() { return DecodeText(cursor_.StoredText()); }
 
-    // A new collection whose Delimiter is the separator, holding the list text split at it
-    // (as Add would split it; no entry for an empty text).
+    // A new collection whose Delimiter is the separator, holding the stored list text
+    // split at it, as Add would split it.
     HRESULT NewList(std::string_view stored, ComPtr<IVelkStrings>* out) {
         if (HRESULT hr = sock::CreateVelkStrings(out->Put()); FAILED(hr)) return hr;
         if (HRESULT hr = (*out)->put_Delimiter(separator_.Get()); FAILED(hr)) return hr;
-        if (stored.empty()) return S_OK;
         sock::VelkStrings* list = sock::AsVelkStrings(out->Get());
         if (!list) return E_UNEXPECTED;
         std::u16string entry;
@@ -127,9 +126,12 @@ private:
         v->SetOid(Text());
         v->SetAccess(RecordNumber());
         v->SetDescription(Text());
-        ComPtr<IVelkStrings> index;
-        if (HRESULT hr = NewList(cursor_.StoredText(), &index); FAILED(hr)) return hr;
-        v->ReplaceIndex(index.Get());
+        // An empty list leaves the variable its own empty Index (as a trap keeps its Oids).
+        if (const std::string_view list = cursor_.StoredText(); !list.empty()) {
+            ComPtr<IVelkStrings> index;
+            if (HRESULT hr = NewList(list, &index); FAILED(hr)) return hr;
+            v->ReplaceIndex(index.Get());
+        }
         v->SetReference(Text());
         v->SetStatus(RecordNumber());
         v->SetSyntax(Text());
@@ -168,9 +170,9 @@ private:
 HRESULT LoadMibImage(MibStore& store, BSTR fileName) {
     const std::u16string_view name = BstrView(fileName);
     FileBytes file;
-    if (!ReadWholeFile(Narrow(name), MibSource::kMaxFileSize, &file) || file.Size() <= image::kHeaderSize)
+    if (!ReadWholeFile(Narrow(name), MibSource::kMaxFileSize, &file) || file.size <= image::kHeaderSize)
         return ReportNoFile(name);
-    if (file.Data()[4] != image::kFieldEnd || file.Data()[9] != image::kFieldEnd)
+    if (file.data[4] != image::kFieldEnd || file.data[9] != image::kFieldEnd)
         return ReportMibError(ulFile, FormatMessageText(kMsgIllegalImage, {}));
     ImageReader reader(store, name, file);
     return reader.Run();

@@ -2,7 +2,6 @@
 #include "mib/whole_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,37 +37,11 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// From this size on, file bytes get pages of their own.
-constexpr size_t kMapThreshold = 64 * 1024;
-
 }  // namespace
 
-bool FileBytes::Allocate(size_t bytes) {
-    Free();
-    if (bytes >= kMapThreshold) {
-        void* pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (pages == MAP_FAILED) return false;
-        data_ = static_cast<uint8_t*>(pages);
-        mapped_ = true;
-    } else {
-        data_ = new (std::nothrow) uint8_t[bytes];
-        if (!data_) return false;
-        mapped_ = false;
-    }
-    capacity_ = bytes;
-    return true;
-}
-
-void FileBytes::Free() {
-    if (data_ && mapped_) ::munmap(data_, capacity_);
-    else delete[] data_;
-    data_ = nullptr;
-    capacity_ = size_ = 0;
-    mapped_ = false;
-}
-
 bool ReadWholeFile(std::string_view path, uint64_t limit, FileBytes* out) {
-    out->Free();
+    out->data.reset();
+    out->size = 0;
     if (!UsablePath(path)) return false;
     const std::string name(path);
     // Non-blocking: opening a FIFO or a device must not wait; such files are refused below.
@@ -79,19 +52,20 @@ bool ReadWholeFile(std::string_view path, uint64_t limit, FileBytes* out) {
     const uint64_t size = static_cast<uint64_t>(info.st_size);
     if (size > limit) return false;
     // One byte more than needed, so that an empty file still has a buffer.
-    if (!out->Allocate(static_cast<size_t>(size) + 1)) return false;
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size + 1]);
+    if (!data) return false;
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = ::read(file.fd, out->data_ + got, size - got);
+        const ssize_t n = ::read(file.fd, data.get() + got, size - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            out->Free();
             return false;
         }
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    out->size_ = got;
+    out->data = std::move(data);
+    out->size = got;
     return true;
 }
 

@@ -8,27 +8,9 @@
 
 namespace velk::mib {
 
-// Bytes of a file; large ones live in pages of their own, so that reading one does not
-// churn the heap.
-class FileBytes {
-public:
-    FileBytes() = default;
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-    ~FileBytes() { Free(); }
-
-    const uint8_t* Data() const { return data_; }
-    size_t Size() const { return size_; }
-
-private:
-    friend bool ReadWholeFile(std::string_view path, uint64_t limit, FileBytes* out);
-    bool Allocate(size_t bytes);
-    void Free();
-
-    uint8_t* data_ = nullptr;
-    size_t capacity_ = 0;  // bytes allocated
-    size_t size_ = 0;      // bytes read
-    bool mapped_ = false;
+struct FileBytes {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
 };
 
 // Reads the regular file at `path` (bytes of the ANSI code page) whole into `out`. False,

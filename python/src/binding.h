@@ -103,7 +103,6 @@ public:
     IDispatch* Get() const { return disp_.Get(); }
     const std::shared_ptr<const TypeDesc>& Type() const { return type_; }
     void SetEvents(std::unique_ptr<EventLink> link);
-    bool HasEvents() const { return events_ != nullptr; }
     // The class the object was created as, when it was created by ProgID.
     const CLSID* Clsid() const { return hasClsid_ ? &clsid_ : nullptr; }
 
@@ -184,6 +183,7 @@ py::object ErrorType();
 // return to Python (the call, pump or wait during which the event fired); a second one
 // before that is reported through sys.unraisablehook.
 void RecordHandlerException(py::handle handler);
+bool HandlerExceptionPending();
 void RaisePendingHandlerException();  // no-op when none is pending
 void ReportPendingHandlerException();  // through sys.unraisablehook, for paths without a caller
 

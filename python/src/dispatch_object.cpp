@@ -395,9 +395,10 @@ DispObject::DispObject(ComPtr<IDispatch> d, const CLSID* clsid)
 }
 
 DispObject::~DispObject() {
+    const bool pending = HandlerExceptionPending();
     Release();
-    // Handler exceptions raised while the object went have no caller to reach.
-    ReportPendingHandlerException();
+    // A handler exception raised while the object went has no caller to reach.
+    if (!pending) ReportPendingHandlerException();
 }
 
 IDispatch* DispObject::Checked() const {

@@ -145,6 +145,8 @@ void RecordHandlerException(py::handle handler) {
     t_pending = value;
 }
 
+bool HandlerExceptionPending() { return t_pending != nullptr; }
+
 void RaisePendingHandlerException() {
     PyObject* value = t_pending;
     if (!value) return;

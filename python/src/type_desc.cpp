@@ -51,7 +51,7 @@ std::map<std::string, std::shared_ptr<const TypeDesc>>& Cache() {
 
 // "Name(a: int, b: str=..., &c) -> type": `&` marks by-reference parameters, `=...`
 // optional ones.
-std::string Signature_(const Signature& s, const std::string& name, bool call) {
+std::string SignatureText(const Signature& s, const std::string& name, bool call) {
     std::string r = name;
     if (call) {
         r += "(";
@@ -113,12 +113,12 @@ size_t Signature::RequiredInputs() const {
 std::string MemberDesc::Doc(bool includeHelp) const {
     std::string r;
     if (method.present) {
-        r = Signature_(method, name, true);
+        r = SignatureText(method, name, true);
     } else if (get.present && get.RequiredInputs() == 0) {
         r = name + ": " + (get.retType.empty() ? "any" : get.retType);
         r += (put.present || putref.present) ? "  (property)" : "  (read-only property)";
     } else if (get.present) {
-        r = Signature_(get, name, true);
+        r = SignatureText(get, name, true);
         if (put.present || putref.present) r += "  (settable as " + name + "[...] = value)";
     } else if (put.present || putref.present) {
         const Signature& s = put.present ? put : putref;

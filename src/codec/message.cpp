@@ -65,6 +65,24 @@ int64_t CoarseMilliseconds() {
     return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
+// The byte array that `message` (or the VARIANT it refers to) holds when it already has
+// the shape a new one would get: one dimension, zero-based, exactly `size` bytes, its data
+// its own and not locked. An encoding into such an array is written in place (a control
+// that encodes into the same VARIANT each time allocates nothing). Null otherwise.
+SAFEARRAY* ReusableArray(VARIANT* message, std::size_t size) {
+    const VARIANT* v = message ? model::FollowVariantReferences(message) : nullptr;
+    if (!v) return nullptr;
+    SAFEARRAY* array = nullptr;
+    if (v->vt == (VT_ARRAY | VT_UI1))
+        array = v->parray;
+    else if (v->vt == (VT_BYREF | VT_ARRAY | VT_UI1) && v->pparray)
+        array = *v->pparray;
+    if (!array || array->cDims != 1 || array->cbElements != 1 || array->cLocks != 0 || !array->pvData) return nullptr;
+    if (array->fFeatures & (FADF_AUTO | FADF_STATIC | FADF_FIXEDSIZE)) return nullptr;
+    if (array->rgsabound[0].lLbound != 0 || array->rgsabound[0].cElements != size) return nullptr;
+    return array;
+}
+
 // How long Decode reuses the host address read last.
 constexpr int64_t kHostAddressLifetimeMs = 1000;
 
@@ -247,24 +265,44 @@ HRESULT SnmpMessage::Reset() {
 
 // ---- Decode and Encode ----
 
-void SnmpMessage::ResetForDecode() {
+SnmpMessage::Retired::Retired(SnmpMessage& message) : message_(message) {
+    held_.swap(message.retired_);  // a nested Decode finds no storage and makes its own
+}
+
+SnmpMessage::Retired::~Retired() {
+    while (next_ < held_.size()) ReleaseNext();
+    held_.clear();
+    if (message_.retired_.capacity() < held_.capacity()) message_.retired_.swap(held_);
+}
+
+void SnmpMessage::ResetForDecode(Retired& retired) {
     TakeHostAddress(false);
     ResetFields(false);
+    for (auto* n = members_->Members().Head(); n; n = n->next) {
+        if (!n->value.own) continue;
+        try {
+            retired.Hold(n->value.own);
+        } catch (const std::bad_alloc&) {
+            break;  // the others are released by Clear
+        }
+    }
     members_->Clear();
 }
 
 HRESULT SnmpMessage::Decode(VARIANT message) {
     // The bytes are bound after the reset (which may release host objects) and read in
     // place when they are a byte array.
-    ResetForDecode();
+    Retired retired(*this);
+    ResetForDecode(retired);
     model::CVelkVariant bytes;
     const bool haveBytes = bytes.Read(message);
-    return DecodeFrom(bytes.Data(), bytes.Size(), haveBytes);
+    return DecodeFrom(bytes.Data(), bytes.Size(), haveBytes, retired);
 }
 
 HRESULT SnmpMessage::DecodeBytes(std::span<const uint8_t> bytes) {
-    ResetForDecode();
-    return DecodeFrom(bytes.data(), bytes.size(), true);
+    Retired retired(*this);
+    ResetForDecode(retired);
+    return DecodeFrom(bytes.data(), bytes.size(), true, retired);
 }
 
 HRESULT SnmpMessage::Encode(VARIANT* message) {
@@ -277,6 +315,10 @@ HRESULT SnmpMessage::Encode(VARIANT* message) {
     if (FAILED(hr)) return hr;
 
     const std::span<const uint8_t> encoded = state.buffer.Encoded();
+    if (SAFEARRAY* array = ReusableArray(message, encoded.size())) {
+        if (!encoded.empty()) std::memcpy(array->pvData, encoded.data(), encoded.size());
+        return S_OK;
+    }
     model::CVelkVariant writer;
     uint8_t* target = message ? writer.Write(message, encoded.size()) : nullptr;
     // A VARIANT that can hold no bytes (nor a new array, for want of memory) stays as it is.

@@ -75,7 +75,8 @@ public:
     // creation-failure seam, as NewSnmpVariable).
     STDMETHOD(Decode)(VARIANT message) override;
     // Writes the BER encoding into `message`: a byte array is replaced by a new array of
-    // exactly the encoding, text receives the bytes as text, a single byte the first byte.
+    // exactly the encoding (one that already has exactly that shape is written in place),
+    // text receives the bytes as text, a single byte the first byte.
     // A null pointer or a VARIANT of any other type: 0x800A2EEF (12015) with the error
     // record, `message` unchanged. Changes no property and no variable.
     STDMETHOD(Encode)(VARIANT* message) override;
@@ -115,12 +116,37 @@ private:
     void TakeHostAddress(bool fresh);
     // Sets the reset Community ("cobalt"); false when memory runs out.
     bool SetDefaultCommunity();
+    // The previous message's variables of our class, held by Decode while it makes the new
+    // ones: each is released just before a new variable is made, so that the allocator
+    // serves the new one from the memory the old one leaves (a message of many variables
+    // then never overflows the allocator's per-thread cache). Releases the rest at its end.
+    class Retired {
+    public:
+        explicit Retired(SnmpMessage& message);
+        Retired(const Retired&) = delete;
+        Retired& operator=(const Retired&) = delete;
+        ~Retired();
+        // Holds `v` with a reference of its own (std::bad_alloc when that cannot be noted).
+        void Hold(model::SnmpVariable* v) {
+            held_.push_back(v);
+            v->AddRef();
+        }
+        void ReleaseNext() {
+            if (next_ < held_.size()) held_[next_++]->Release();
+        }
+
+    private:
+        SnmpMessage& message_;
+        std::vector<model::SnmpVariable*> held_;  // the capacity of message_.retired_
+        std::size_t next_ = 0;
+    };
+
     // Decode's reset: every field but Community (which the parse replaces, or which is set
     // to its reset value when the parse fails before it), AgentAddress from the host, the
-    // collection emptied.
-    void ResetForDecode();
+    // collection emptied (its variables of our class into `retired`).
+    void ResetForDecode(Retired& retired);
     // Parse, the error-index rule and the error record.
-    HRESULT DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes);
+    HRESULT DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes, Retired& retired);
     // Encodes into `state.buffer`; E_OUTOFMEMORY when memory runs out, else S_OK.
     HRESULT EncodeInto(EncoderState& state);
 
@@ -152,9 +178,11 @@ private:
     // re-entrantly; the nested call then uses its own.
     EncoderState encoder_;
     bool encoding_ = false;
-    // Scratch space of the decoder (texts of long OIDs), kept for the same reason.
+    // Scratch space of the decoder (texts of long OIDs, retired variables), kept for the
+    // same reason.
     std::u16string decodeName_;
     std::u16string decodeValue_;
+    std::vector<model::SnmpVariable*> retired_;
 };
 
 }  // namespace velk::codec

@@ -282,8 +282,8 @@ private:
 // Fills a reset message from BER bytes.
 class MessageDecoder {
 public:
-    MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size)
-        : m_(message), c_(data, size) {}
+    MessageDecoder(SnmpMessage& message, const uint8_t* data, std::size_t size, SnmpMessage::Retired& retired)
+        : m_(message), c_(data, size), retired_(retired) {}
 
     // S_OK; kMalformed at the first failing check; E_OUTOFMEMORY when a variable or a text
     // cannot be allocated.
@@ -298,6 +298,7 @@ private:
 
     SnmpMessage& m_;
     Cursor c_;
+    SnmpMessage::Retired& retired_;
     bool communityRead_ = false;
     bool bulk_ = false;
     std::size_t nameTotal_ = 0;
@@ -480,6 +481,7 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
             break;
     }
 
+    retired_.ReleaseNext();
     auto variable = ComPtr<SnmpVariable>::Adopt(SnmpVariable::NewWithTexts(name.Text(), text));
     if (!variable) return E_OUTOFMEMORY;
     SnmpVariable& v = *variable;
@@ -493,11 +495,11 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
     return S_OK;
 }
 
-HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes) {
+HRESULT SnmpMessage::DecodeFrom(const uint8_t* data, std::size_t size, bool haveBytes, Retired& retired) {
     HRESULT hr = kMalformed;
     bool communityRead = false;
     if (haveBytes) {
-        MessageDecoder decoder(*this, data, size);
+        MessageDecoder decoder(*this, data, size, retired);
         try {
             hr = decoder.Parse();
         } catch (const std::bad_alloc&) {

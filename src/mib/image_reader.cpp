@@ -1,8 +1,8 @@
 // The MIB image reader behind Load of a ".bin" file (layout in mib/image_format.h).
 //
 // Every field is read through a cursor that never passes the end of the file; a record
-// count read from the file only bounds a loop (each record consumes input), it never sizes
-// an allocation.
+// count read from the file only bounds a loop (a record starts only with 10 bytes left and
+// consumes at least one), it never sizes an allocation.
 #include <cstring>
 #include <new>
 
@@ -10,7 +10,7 @@
 #include "mib/image_format.h"
 #include "mib/loaders.h"
 #include "mib/mib_errors.h"
-#include "mib/whole_file.h"
+#include "mib/image_stream.h"
 #include "model/trap.h"
 #include "model/variable.h"
 #include "sock/velk_strings.h"
@@ -19,37 +19,37 @@
 namespace velk::mib {
 namespace {
 
+// The fields of an image, read through the stream. A field cut short by the end of the
+// file reads what is there and leaves the cursor at the end.
 class ImageCursor {
 public:
-    ImageCursor(const uint8_t* data, size_t size, size_t at) : data_(data), size_(size), at_(at) {}
+    explicit ImageCursor(ImageStream& stream) : stream_(stream) {}
 
-    size_t Remaining() const { return size_ - at_; }
+    // Whether at least `n` bytes are left.
+    bool HasAhead(size_t n) { return stream_.Ahead(n) == n; }
 
-    // A number field: bits 23..0 from bytes 1..3 (0 when fewer than four bytes are left);
-    // moves past the field, or to the end of the file when it is cut short.
+    // A number field: bits 23..0 from bytes 1..3 (0 when fewer than four bytes are left).
     uint32_t Number() {
-        const size_t left = Remaining();
-        uint32_t value = 0;
-        if (left >= 4) value = uint32_t{data_[at_ + 1]} << 16 | uint32_t{data_[at_ + 2]} << 8 | data_[at_ + 3];
-        at_ += left < image::kNumberSize ? left : image::kNumberSize;
+        const size_t left = stream_.Ahead(image::kNumberSize);
+        const uint8_t* p = stream_.Cursor();
+        const uint32_t value = left >= 4 ? uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3] : 0;
+        stream_.Skip(left);
         return value;
     }
 
-    // A text field's stored bytes, and the cursor moved past its terminator. Without a
-    // terminator before the end of the file the text is empty and the cursor stays.
+    // A text field's stored bytes (valid until the next read), the cursor moved past its
+    // terminator. Without a terminator before the end of the file the text is empty and the
+    // cursor stays.
     std::string_view StoredText() {
-        const void* end = std::memchr(data_ + at_, image::kFieldEnd, Remaining());
-        if (!end) return {};
-        const uint8_t* const from = data_ + at_;
-        const size_t n = static_cast<size_t>(static_cast<const uint8_t*>(end) - from);
-        at_ += n + 1;
-        return {reinterpret_cast<const char*>(from), n};
+        const size_t n = stream_.FindByte(image::kFieldEnd);
+        if (n == ImageStream::npos) return {};
+        const std::string_view text(reinterpret_cast<const char*>(stream_.Cursor()), n);
+        stream_.Skip(n + 1);
+        return text;
     }
 
 private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t at_;
+    ImageStream& stream_;
 };
 
 // The text of stored bytes as a new BSTR; null for an empty text. Throws std::bad_alloc.
@@ -64,10 +64,8 @@ BSTR DecodeText(std::string_view stored) {
 
 class ImageReader {
 public:
-    ImageReader(MibStore& store, std::u16string_view fileName, const FileBytes& file)
-        : store_(store),
-          fileName_(fileName),
-          cursor_(file.data.get(), file.size, image::kReservedSize) {}
+    ImageReader(MibStore& store, std::u16string_view fileName, ImageStream& stream)
+        : store_(store), fileName_(fileName), cursor_(stream) {}
 
     HRESULT Run() {
         const char16_t separator[] = {image::kListSeparator, 0};
@@ -76,12 +74,12 @@ public:
         try {
             const uint32_t variables = cursor_.Number();
             for (uint32_t i = 0; i < variables; ++i) {
-                if (cursor_.Remaining() < image::kMinRecordBytes) return Truncated(i);
+                if (!cursor_.HasAhead(image::kMinRecordBytes)) return Truncated(i);
                 if (HRESULT hr = ReadVariable(); FAILED(hr)) return hr;
             }
             const uint32_t traps = cursor_.Number();
             for (uint32_t i = 0; i < traps; ++i) {
-                if (cursor_.Remaining() < image::kMinRecordBytes) return Truncated(i);
+                if (!cursor_.HasAhead(image::kMinRecordBytes)) return Truncated(i);
                 if (HRESULT hr = ReadTrap(); FAILED(hr)) return hr;
             }
         } catch (const std::bad_alloc&) {
@@ -169,12 +167,13 @@ private:
 
 HRESULT LoadMibImage(MibStore& store, BSTR fileName) {
     const std::u16string_view name = BstrView(fileName);
-    FileBytes file;
-    if (!ReadWholeFile(Narrow(name), MibSource::kMaxFileSize, &file) || file.size <= image::kHeaderSize)
+    ImageStream stream;
+    if (!stream.Open(Narrow(name), MibSource::kMaxFileSize) || stream.Ahead(image::kHeaderSize + 1) <= image::kHeaderSize)
         return ReportNoFile(name);
-    if (file.data[4] != image::kFieldEnd || file.data[9] != image::kFieldEnd)
+    if (stream.Cursor()[4] != image::kFieldEnd || stream.Cursor()[9] != image::kFieldEnd)
         return ReportMibError(ulFile, FormatMessageText(kMsgIllegalImage, {}));
-    ImageReader reader(store, name, file);
+    stream.Skip(image::kReservedSize);
+    ImageReader reader(store, name, stream);
     return reader.Run();
 }
 

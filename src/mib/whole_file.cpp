@@ -1,13 +1,11 @@
-// Whole-file reads and writes.
+// Whole-file writes.
 #include "mib/whole_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <new>
 #include <string>
 
 namespace velk::mib {
@@ -38,36 +36,6 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 }  // namespace
-
-bool ReadWholeFile(std::string_view path, uint64_t limit, FileBytes* out) {
-    out->data.reset();
-    out->size = 0;
-    if (!UsablePath(path)) return false;
-    const std::string name(path);
-    // Non-blocking: opening a FIFO or a device must not wait; such files are refused below.
-    Fd file{::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
-    if (file.fd < 0) return false;
-    struct stat info {};
-    if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return false;
-    const uint64_t size = static_cast<uint64_t>(info.st_size);
-    if (size > limit) return false;
-    // One byte more than needed, so that an empty file still has a buffer.
-    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size + 1]);
-    if (!data) return false;
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(file.fd, data.get() + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    out->data = std::move(data);
-    out->size = got;
-    return true;
-}
 
 bool ReplaceWholeFile(std::string_view path, std::string_view bytes) {
     if (!UsablePath(path)) return false;

@@ -162,7 +162,7 @@ TEST_F(ImageTest, NamesHoldingDotBinAreImagesAndOthersAreNot) {
 TEST_F(ImageTest, RecordsSetEveryField) {
     const std::string image = kReservedField + Num(2) +
                               VariableRecord("ifIndex", "1.3.6.1.2.1.2.2.1.1", 1, "ifIndex,IMPLIED ifName", 1, "7") +
-                              VariableRecord("with spaces", "1.3.6", 3, "", 2, "a b  c") + Num(2) +
+                              VariableRecord("with spaces", "1.3.6", 3, "", 2, "a b  c" + std::string(40000, 'z')) + Num(2) +
                               TrapRecord("linkDown", 3, "1.3.6.1.2.1.2.2.1.1,1.3.6.1.2.1.2.2.1.7") +
                               TrapRecord("note", 0xFFFFFF, "");
     ComPtr<ISnmpMib> mib = NewMib();
@@ -175,7 +175,7 @@ TEST_F(ImageTest, RecordsSetEveryField) {
                                         "1", "7"}));
     EXPECT_EQ(Fields(vars[1].Get())[0], "with spaces");
     EXPECT_EQ(Fields(vars[1].Get())[4], "") << "an empty Index list gives an empty collection";
-    EXPECT_EQ(Fields(vars[1].Get())[9], "a b  c");
+    EXPECT_EQ(Fields(vars[1].Get())[9], "a b  c" + std::string(40000, 'z')) << "longer than a read";
     ComPtr<IVelkStrings> index;
     vars[0]->get_Index(index.Put());
     Bstr delimiter;
@@ -244,6 +244,11 @@ TEST_F(ImageTest, DamagedBytesAndHugeCountsNeverReadOutsideTheFile) {
     EXPECT_EQ(LoadBytes(mib.Get(), kReservedField + Num(0xFFFFFF) + "0123456789"), kCompileError);
     EXPECT_NE(TakeErrorDescription().find("(1) - Illegal Serialized File."), std::string::npos);
     EXPECT_EQ(VariableCount(mib.Get()), 1);
+    // 300 KB without a single terminator: 20,000 records of empty texts, each text field
+    // found empty without searching the rest of the file again.
+    mib = NewMib();
+    EXPECT_EQ(LoadBytes(mib.Get(), kReservedField + Num(0xFFFFFF) + std::string(300000, 'x')), kCompileError);
+    EXPECT_EQ(VariableCount(mib.Get()), 20000);
 }
 
 // ---- Writer ----

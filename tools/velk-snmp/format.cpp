@@ -208,7 +208,7 @@ Printer::Rendered Printer::Render(ISnmpVariable* v, const std::string& oid) cons
         case snmpOctetString: {
             const std::string bytes = ValueBytes(v);
             std::string syntax;
-            if (!bytes.empty() && !mib_.Empty()) syntax = mib_.SyntaxName(mib_.DefinitionOf(oid).Get());
+            if (!bytes.empty()) syntax = mib_.InfoOf(oid).syntaxName;
             if (IsAddressSyntax(syntax)) {
                 r.text = HexBytes(bytes, ':', false);
             } else if (IsPrintable(bytes)) {
@@ -227,8 +227,8 @@ Printer::Rendered Printer::Render(ISnmpVariable* v, const std::string& oid) cons
     }
     v->get_Value(&value);
     r.text = A(value);
-    if (type == snmpInteger && !mib_.Empty() && !options_.numericEnums) {
-        const std::string syntax = mib_.EnumSyntax(mib_.DefinitionOf(oid).Get());
+    if (type == snmpInteger && !options_.numericEnums) {
+        const std::string& syntax = mib_.InfoOf(oid).enumSyntax;
         if (!syntax.empty()) {
             // The library's ValueName reads the labels from BaseSyntax.
             BSTR saved = nullptr;
@@ -245,8 +245,8 @@ Printer::Rendered Printer::Render(ISnmpVariable* v, const std::string& oid) cons
     }
     const bool number = type == snmpInteger || type == snmpCounter32 || type == snmpGuage32 ||
                         type == snmpUInteger32 || type == snmpCounter64;
-    if (number && !mib_.Empty() && r.text.find('(') == std::string::npos) {
-        const std::string units = mib_.Units(mib_.DefinitionOf(oid).Get());
+    if (number && r.text.find('(') == std::string::npos) {
+        const std::string& units = mib_.InfoOf(oid).units;
         if (!units.empty()) r.text += " " + units;
     }
     if (type == snmpTimeTicks) {

@@ -537,11 +537,30 @@ bool MibSet::LookUpNodeName(const std::string& oid, std::string* name, std::stri
 
 OidName MibSet::Describe(const std::string& oid) const {
     OidName r;
+    if (!lastLeaf_.empty() && oid.size() > lastLeaf_.size() && OidUnder(oid, lastLeaf_)) {
+        r = lastLeafName_;
+        r.suffix = oid.substr(lastLeaf_.size());
+        return r;
+    }
     std::string prefix = oid;
     for (;;) {
         if (NodeName(prefix, &r.name, &r.module)) {
             r.base = prefix;
             r.suffix = oid.substr(prefix.size());
+            // An object without index and not a table has no named children.
+            if (ComPtr<ISnmpVariable> def = Definition(prefix)) {
+                ComPtr<IVelkStrings> index;
+                def->get_Index(index.Put());
+                LONG n = 0;
+                if (index) index->get_Count(&n);
+                BSTR syntax = nullptr;
+                def->get_Syntax(&syntax);
+                if (n == 0 && !StartsWith(A(syntax), "SEQUENCE")) {
+                    lastLeaf_ = prefix;
+                    lastLeafName_ = r;
+                    lastLeafName_.suffix.clear();
+                }
+            }
             return r;
         }
         const size_t dot = prefix.rfind('.');
@@ -651,6 +670,23 @@ std::string MibSet::EnumSyntax(ISnmpVariable* def) const {
         syntax = t->second;
     }
     return {};
+}
+
+const MibSet::ObjectInfo& MibSet::InfoOf(const std::string& oid) const {
+    static const ObjectInfo kNone;
+    if (Empty()) return kNone;
+    const OidName d = Describe(oid);
+    const std::string& key = d.name.empty() ? oid : d.base;
+    auto it = infoCache_.find(key);
+    if (it != infoCache_.end()) return it->second;
+    ObjectInfo info;
+    if (ComPtr<ISnmpVariable> def = DefinitionOf(oid)) {
+        info.enumSyntax = EnumSyntax(def.Get());
+        info.units = Units(def.Get());
+        info.syntaxName = SyntaxName(def.Get());
+    }
+    if (infoCache_.size() > 100000) infoCache_.clear();
+    return infoCache_.emplace(key, std::move(info)).first->second;
 }
 
 std::string MibSet::Units(ISnmpVariable* def) const {

@@ -106,6 +106,13 @@ public:
     // The syntax name (textual convention or base type) of an object.
     std::string SyntaxName(ISnmpVariable* definition) const;
 
+    // What output needs of the object that `oid` is an instance of, looked up once per
+    // object: its enumeration syntax, units and syntax name (all empty without one).
+    struct ObjectInfo {
+        std::string enumSyntax, units, syntaxName;
+    };
+    const ObjectInfo& InfoOf(const std::string& oid) const;
+
     // The module a name belongs to (best guess when several define it).
     std::string ModuleOf(const std::string& name) const;
 
@@ -152,6 +159,11 @@ private:
     // (misses too).
     mutable std::unordered_map<std::string, std::pair<std::string, std::string>> nodeCache_;
     mutable std::unordered_map<std::string, ComPtr<ISnmpVariable>> definitionCache_;
+    mutable std::unordered_map<std::string, ObjectInfo> infoCache_;
+    // The last object found that has no named children (a scalar or a column): the rows of
+    // a walk are its instances, one after the other.
+    mutable std::string lastLeaf_;
+    mutable OidName lastLeafName_;
 };
 
 }  // namespace vs

@@ -76,7 +76,8 @@ struct CorpusImage {
     std::string folder;
     std::string path;
     CorpusImage() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velk-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "velk-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) return;
         folder = pattern;
         path = folder + "/corpus.bin";

@@ -558,15 +558,15 @@ void RegisterObjectTypes(py::module_& m) {
                                   "A library object, driven by name through IDispatch. "
                                   "Create one with velksnmp.Dispatch(progid).");
     object
-        .def(py::init([](py::handle spec) -> DispObject* {
-                 if (DispObject* other = AsDispObject(spec))
+        .def(py::init([](py::handle target) -> DispObject* {
+                 if (DispObject* other = AsDispObject(target))
                      return new DispObject(ComPtr<IDispatch>(other->Checked()), other->Clsid());
-                 if (!PyUnicode_Check(spec.ptr()))
+                 if (!PyUnicode_Check(target.ptr()))
                      throw py::type_error("Dispatch() takes a ProgID (str) or a velksnmp object");
-                 const std::string progId(Utf8(spec.ptr()));
+                 const std::string progId(Utf8(target.ptr()));
                  VARIANT text;
                  VariantInit(&text);
-                 ToVariant(spec, &text);
+                 ToVariant(target, &text);
                  CLSID clsid{};
                  HRESULT hr = CLSIDFromProgID(text.bstrVal ? text.bstrVal : u"", &clsid);
                  VariantClear(&text);

@@ -69,8 +69,8 @@ def asyncio_attach(loop=None):
     return _AsyncioAttachment(loop, fd)
 )py";
 
-py::object MakeObject(py::handle spec) {
-    return py::type::of<DispObject>()(spec);
+py::object MakeObject(py::handle target) {
+    return py::type::of<DispObject>()(target);
 }
 
 // The handler class combined with velksnmp.Object, so that handlers reach the object's
@@ -97,12 +97,12 @@ py::object EventClass(py::handle handlerClass) {
     return cls;
 }
 
-py::object DispatchWithEvents(py::handle spec, py::handle handlerClass) {
+py::object DispatchWithEvents(py::handle target, py::handle handlerClass) {
     if (!PyType_Check(handlerClass.ptr())) throw py::type_error("DispatchWithEvents() takes a handler class");
     py::object cls = EventClass(handlerClass);
     py::object base = py::type::of<DispObject>();
     py::object self = cls.attr("__new__")(cls);
-    base.attr("__init__")(self, spec);
+    base.attr("__init__")(self, target);
     DispObject& d = self.cast<DispObject&>();
     ConnectEvents(d, self, d.Clsid());
     // The handler's own initialiser runs once the object is usable.

@@ -3,14 +3,13 @@
 // Every field is read through a cursor that never passes the end of the file; a record
 // count read from the file only bounds a loop (a record starts only with 10 bytes left and
 // consumes at least one), it never sizes an allocation.
-#include <cstring>
 #include <new>
 
 #include "mib/ansi_text.h"
 #include "mib/image_format.h"
+#include "mib/image_stream.h"
 #include "mib/loaders.h"
 #include "mib/mib_errors.h"
-#include "mib/image_stream.h"
 #include "model/trap.h"
 #include "model/variable.h"
 #include "sock/velk_strings.h"
@@ -118,7 +117,7 @@ private:
     }
 
     HRESULT ReadVariable() {
-        ComPtr<model::SnmpVariable> v = ComPtr<model::SnmpVariable>::Adopt(model::NewSnmpVariable());
+        auto v = ComPtr<model::SnmpVariable>::Adopt(model::NewSnmpVariable());
         if (!v) return E_OUTOFMEMORY;
         v->SetName(Text());
         v->SetOid(Text());
@@ -168,7 +167,9 @@ private:
 HRESULT LoadMibImage(MibStore& store, BSTR fileName) {
     const std::u16string_view name = BstrView(fileName);
     ImageStream stream;
-    if (!stream.Open(Narrow(name), MibSource::kMaxFileSize) || stream.Ahead(image::kHeaderSize + 1) <= image::kHeaderSize)
+    // A file that cannot be read, or of 10 bytes or fewer, is no image.
+    if (!stream.Open(Narrow(name), MibSource::kMaxFileSize) ||
+        stream.Ahead(image::kHeaderSize + 1) <= image::kHeaderSize)
         return ReportNoFile(name);
     if (stream.Cursor()[4] != image::kFieldEnd || stream.Cursor()[9] != image::kFieldEnd)
         return ReportMibError(ulFile, FormatMessageText(kMsgIllegalImage, {}));

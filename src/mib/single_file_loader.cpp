@@ -60,7 +60,8 @@ bool HasQuotedDefault(LONG type) {
 
 class SingleFileLoader {
 public:
-    SingleFileLoader(MibStore& store, MibSource& source) : store_(store), source_(source), tok_(source) {}
+    SingleFileLoader(MibStore& store, MibSource& source)
+        : store_(store), source_(source), tok_(source) {}
 
     HRESULT Run();
 
@@ -90,9 +91,9 @@ private:
     HRESULT Error(UINT id, string_view argument) {
         return store_.FormatCompileError(id, t_.line, argument);
     }
+    // Message 102; inside an OBJECT-TYPE its argument is message 112.
     HRESULT UnexpectedEnd() {
-        return inObject_ ? store_.FormatCompileError(kMsgUnexpectedEnd, t_.line, Narrow(UnexpectedEndArgument()))
-                         : Error(kMsgUnexpectedEnd, {});
+        return Error(kMsgUnexpectedEnd, inObject_ ? Narrow(UnexpectedEndArgument()) : std::string());
     }
 
     // ---- Definitions ----

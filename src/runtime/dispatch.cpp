@@ -62,13 +62,13 @@ ResolvedStore BuildResolved(const InterfaceDef& itf) {
         const MemberDef& def = itf.members[m];
         const Binding& b = def.binding;
         auto params = std::make_unique<ParamInfo[]>(b.count ? b.count : 1);
-        std::string spec = def.params ? def.params : "";
+        std::string paramList = def.params ? def.params : "";
         std::vector<std::string> pieces;
         size_t start = 0;
-        while (start <= spec.size() && !spec.empty()) {
-            size_t comma = spec.find(',', start);
-            if (comma == std::string::npos) comma = spec.size();
-            pieces.push_back(spec.substr(start, comma - start));
+        while (start <= paramList.size() && !paramList.empty()) {
+            size_t comma = paramList.find(',', start);
+            if (comma == std::string::npos) comma = paramList.size();
+            pieces.push_back(paramList.substr(start, comma - start));
             start = comma + 1;
         }
         UINT required = 0;

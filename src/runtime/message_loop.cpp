@@ -260,13 +260,13 @@ private:
         for (const auto& entry : timers_)
             if (earliest == 0 || entry.second->deadline < earliest) earliest = entry.second->deadline;
         if (earliest == armed_) return;
-        itimerspec spec{};
+        itimerspec due{};
         if (earliest != 0) {
             const int64_t at = std::max<int64_t>(earliest, 1);  // all zero would disarm
-            spec.it_value.tv_sec = static_cast<time_t>(at / kNsPerSec);
-            spec.it_value.tv_nsec = static_cast<long>(at % kNsPerSec);
+            due.it_value.tv_sec = static_cast<time_t>(at / kNsPerSec);
+            due.it_value.tv_nsec = static_cast<long>(at % kNsPerSec);
         }
-        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+        timerfd_settime(timer_, TFD_TIMER_ABSTIME, &due, nullptr);
         armed_ = earliest;
     }
 

@@ -98,14 +98,14 @@ TEST_F(LateBinding, BuildEncodeDecodeAndWalkByName) {
     Variant variables = Script::Get(message.Get(), u"Variables");
     ASSERT_EQ(variables.vt, VT_DISPATCH);
 
-    struct Spec {
+    struct Case {
         const char16_t* oid;
         LONG type;
         const char16_t* value;
     } specs[] = {{u"1.3.6.1.2.1.1.5.0", snmpOctetString, u"router"},
                  {u"1.3.6.1.2.1.1.3.0", snmpTimeTicks, u"123456"},
                  {u"1.3.6.1.2.1.2.2.1.10.1", snmpCounter64, u"18446744073709551615"}};
-    for (const Spec& s : specs) {
+    for (const Case& s : specs) {
         auto variable = Script::Create(u"Velk.SnmpVariable.1");
         Script::Put(variable.Get(), u"Oid", Text(s.oid));
         Script::Put(variable.Get(), u"type", Long(s.type));  // names are case-insensitive

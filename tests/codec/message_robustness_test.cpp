@@ -122,11 +122,11 @@ class HostVariable final : public ISnmpVariable {
 public:
     static ComPtr<HostVariable> Make(const VarSpec& s) {
         auto v = ComPtr<HostVariable>::Adopt(new HostVariable);
-        v->spec = s;
+        v->shape = s;
         return v;
     }
 
-    VarSpec spec;
+    VarSpec shape;
     bool fail = false;
     std::function<void(const char*)> hook;
     std::string calls;
@@ -154,33 +154,33 @@ public:
 
     STDMETHOD(get_Exception)(VariableExceptionConstants* out) override {
         if (Call("Exception")) return E_FAIL;
-        *out = static_cast<VariableExceptionConstants>(spec.exception);
+        *out = static_cast<VariableExceptionConstants>(shape.exception);
         return S_OK;
     }
     STDMETHOD(get_Oid)(BSTR* out) override {
         if (Call("Oid")) return E_FAIL;
-        *out = Bstr(spec.oid).Detach();
+        *out = Bstr(shape.oid).Detach();
         return S_OK;
     }
     STDMETHOD(get_Repeat)(VARIANT_BOOL* out) override {
         if (Call("Repeat")) return E_FAIL;
-        *out = spec.repeat ? VARIANT_TRUE : VARIANT_FALSE;
+        *out = shape.repeat ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
     STDMETHOD(get_Type)(VariableTypeConstants* out) override {
         if (Call("Type")) return E_FAIL;
-        *out = static_cast<VariableTypeConstants>(spec.type);
+        *out = static_cast<VariableTypeConstants>(shape.type);
         return S_OK;
     }
     STDMETHOD(get_Value)(BSTR* out) override {
         if (Call("Value")) return E_FAIL;
-        *out = spec.bytes ? Bstr(std::u16string(spec.bytes->begin(), spec.bytes->end())).Detach()
-                          : Bstr(spec.value).Detach();
+        *out = shape.bytes ? Bstr(std::u16string(shape.bytes->begin(), shape.bytes->end())).Detach()
+                          : Bstr(shape.value).Detach();
         return S_OK;
     }
     STDMETHOD(get_ValueEx)(VARIANT* out) override {
         if (Call("ValueEx")) return E_FAIL;
-        *out = spec.bytes ? ByteArray(*spec.bytes).Detach() : Variant(std::u16string_view(spec.value)).Detach();
+        *out = shape.bytes ? ByteArray(*shape.bytes).Detach() : Variant(std::u16string_view(shape.value)).Detach();
         return S_OK;
     }
     // Not read by the encoder.
@@ -258,7 +258,7 @@ TEST_F(HostVariables, EncodeAsOurOwnVariables) {
 
 TEST_F(HostVariables, AreReadInTheOrderOfTheirMembers) {
     struct Case {
-        VarSpec spec;
+        VarSpec shape;
         const char* calls;
     } cases[] = {
         {{u"1.3", snmpOctetString, u"x"}, "Repeat Exception Type ValueEx Oid"},
@@ -273,7 +273,7 @@ TEST_F(HostVariables, AreReadInTheOrderOfTheirMembers) {
         m->put_Type(snmpGetBulk2);
         ComPtr<ISnmpVariables> list;
         m->get_Variables(list.Put());
-        auto v = HostVariable::Make(c.spec);
+        auto v = HostVariable::Make(c.shape);
         list->Add(v.Get());
         Encode(m.Get());
         // GetBulk reads Repeat once per pass; the pass that skips it reads no further.

@@ -205,13 +205,13 @@ TEST_P(ValueElement, EncodesAndDecodesBack) {
     m->put_Type(snmpResponse2);
     m->put_Id(1);
     m->put_Community(Bstr(u"").Get());
-    VarSpec spec = c.variable;
-    spec.oid = u"1.3";
-    AddVariables(m.Get(), {spec});
+    VarSpec shape = c.variable;
+    shape.oid = u"1.3";
+    AddVariables(m.Get(), {shape});
     const Bytes encoded = Encode(m.Get());
 
     Bytes element = Hex(c.element);
-    if (spec.bytes && spec.bytes->size() >= 128) element.insert(element.end(), spec.bytes->begin(), spec.bytes->end());
+    if (shape.bytes && shape.bytes->size() >= 128) element.insert(element.end(), shape.bytes->begin(), shape.bytes->end());
     const Bytes expected = Message(Tlv(0x30, Cat({Hex("06 01 2B"), element})));
     EXPECT_EQ(ToHex(encoded), ToHex(expected));
 

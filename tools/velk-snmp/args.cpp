@@ -57,36 +57,36 @@ Args ParseArgs(const std::vector<std::string>& argv, const std::vector<OptionSpe
         if (a[1] == '-') {
             const size_t eq = a.find('=');
             const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            const OptionSpec* spec = nullptr;
+            const OptionSpec* option = nullptr;
             for (const OptionSpec& s : specs)
-                if (s.longName && name == s.longName) spec = &s;
-            if (!spec) Usage("unknown option --" + name);
-            if (!spec->takesValue) {
+                if (s.longName && name == s.longName) option = &s;
+            if (!option) Usage("unknown option --" + name);
+            if (!option->takesValue) {
                 if (eq != std::string::npos) Usage("option --" + name + " takes no value");
-                args.Add(spec->id, "");
+                args.Add(option->id, "");
             } else if (eq != std::string::npos) {
-                args.Add(spec->id, a.substr(eq + 1));
+                args.Add(option->id, a.substr(eq + 1));
             } else {
                 if (i + 1 >= argv.size()) Usage("option --" + name + " needs a value");
-                args.Add(spec->id, argv[++i]);
+                args.Add(option->id, argv[++i]);
             }
             continue;
         }
         // A cluster of short options: flags may be combined, a value ends the cluster.
         for (size_t k = 1; k < a.size(); ++k) {
-            const OptionSpec* spec = nullptr;
+            const OptionSpec* option = nullptr;
             for (const OptionSpec& s : specs)
-                if (s.shortName == a[k]) spec = &s;
-            if (!spec) Usage(std::string("unknown option -") + a[k]);
-            if (!spec->takesValue) {
-                args.Add(spec->id, "");
+                if (s.shortName == a[k]) option = &s;
+            if (!option) Usage(std::string("unknown option -") + a[k]);
+            if (!option->takesValue) {
+                args.Add(option->id, "");
                 continue;
             }
             if (k + 1 < a.size()) {
-                args.Add(spec->id, a.substr(k + 1));
+                args.Add(option->id, a.substr(k + 1));
             } else {
                 if (i + 1 >= argv.size()) Usage(std::string("option -") + a[k] + " needs a value");
-                args.Add(spec->id, argv[++i]);
+                args.Add(option->id, argv[++i]);
             }
             break;
         }

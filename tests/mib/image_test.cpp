@@ -197,7 +197,7 @@ TEST_F(ImageTest, RecordsSetEveryField) {
     EXPECT_EQ(StoreOf(mib.Get()).Nodes().Size(), 0u);
 }
 
-TEST_F(ImageTest, EveryTruncationGivesTheSpecifiedResult) {
+TEST_F(ImageTest, EveryTruncationEndsInAFileOrRecordError) {
     const std::string full = kReservedField + Num(2) + VariableRecord("a", "1.1", 1, "x,y") +
                              VariableRecord("b", "1.2") + Num(2) + TrapRecord("t", 1, "1.1") +
                              TrapRecord("u", 2, "1.2");

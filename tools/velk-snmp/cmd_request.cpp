@@ -74,11 +74,8 @@ void CheckStatus(ISnmpMessage* response, const Client& c, const std::vector<std:
 }
 
 void PrintVariables(const Client& c, ISnmpVariables* list, std::vector<std::string>* json) {
-    const LONG n = CountOf(list);
     std::string text;
-    for (LONG i = 1; i <= n; ++i) {
-        ComPtr<ISnmpVariable> v = At(list, i);
-        if (!v) continue;
+    for (const ComPtr<ISnmpVariable>& v : Members<ISnmpVariable>(list)) {
         if (json)
             json->push_back(c.printer->Json(v.Get()));
         else
@@ -93,8 +90,7 @@ std::vector<std::string> ResolveAll(const Client& c, const std::vector<std::stri
     return oids;
 }
 
-int SimpleRequest(const Args& args, TypeConstants v2Type, const char* name) {
-    (void)name;
+int SimpleRequest(const Args& args, TypeConstants v2Type) {
     Client c(args, 2, "HOST and OID");
     const std::vector<std::string> oids = ResolveAll(c, args.positional, 1);
     c.Open();
@@ -174,8 +170,8 @@ public:
             if (status == snmpNoSuchName) break;  // version 1: the end of the MIB
             if (status != snmpOk) CheckStatus(r, c_, {current});
             ComPtr<ISnmpVariables> list = VariablesOf(r);
-            const LONG n = CountOf(list.Get());
-            if (n == 0) {
+            const std::vector<ComPtr<ISnmpVariable>> answer = Members<ISnmpVariable>(list.Get());
+            if (answer.empty()) {
                 if (bulk) {
                     nextOnce = true;
                     continue;
@@ -184,8 +180,7 @@ public:
             }
             nextOnce = false;
             bool done = false;
-            for (LONG i = 1; i <= n && !done; ++i) {
-                ComPtr<ISnmpVariable> v = At(list.Get(), i);
+            for (const ComPtr<ISnmpVariable>& v : answer) {
                 VariableExceptionConstants exception = snmpNoException;
                 v->get_Exception(&exception);
                 const std::string oid = OidOf(v.Get());
@@ -201,7 +196,10 @@ public:
                 }
                 each(v.Get());
                 current = oid;
-                if (++count >= limit_) done = true;
+                if (++count >= limit_) {
+                    done = true;
+                    break;
+                }
             }
             if (done) break;
         }
@@ -229,8 +227,8 @@ void Out(const std::string& text) {
     if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-int CmdGet(const Args& args) { return SimpleRequest(args, snmpGet2, "get"); }
-int CmdGetNext(const Args& args) { return SimpleRequest(args, snmpGetNext2, "getnext"); }
+int CmdGet(const Args& args) { return SimpleRequest(args, snmpGet2); }
+int CmdGetNext(const Args& args) { return SimpleRequest(args, snmpGetNext2); }
 
 int CmdGetBulk(const Args& args) {
     Client c(args, 2, "HOST and OID");

@@ -39,6 +39,7 @@ function(velk_test_dir dir)
   string(REPLACE "/" "_" tname "test_${dir}")
   add_executable(${tname} ${sources})
   target_link_libraries(${tname} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${tname} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${tname} PRIVATE
     VELK_MIBS_DIR="${VELK_MIBS_DIR}"
     VELK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -16,6 +16,7 @@
 #include "model/variable.h"
 #include "model/variables.h"
 #include "runtime/object.h"
+#include "support/host_objects.h"
 #include "velk/com.h"
 
 namespace {
@@ -59,64 +60,7 @@ private:
     size_t pos_ = 0;
 };
 
-// A host-implemented variable: Oid and Name only, optionally failing every call.
-class HostVariable final : public ISnmpVariable {
-public:
-    HostVariable(std::u16string oid, bool fail) : oid_(std::move(oid)), fail_(fail) {}
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ISnmpVariable) return E_NOINTERFACE;
-        *out = static_cast<ISnmpVariable*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHOD(get_Oid)(BSTR* out) override {
-        if (fail_) return E_FAIL;
-        *out = SysAllocStringLen(oid_.data(), static_cast<UINT>(oid_.size()));
-        return S_OK;
-    }
-    STDMETHOD(put_Oid)(BSTR v) override {
-        oid_ = v ? std::u16string(v, SysStringLen(v)) : std::u16string();
-        return S_OK;
-    }
-    STDMETHOD(get_Name)(BSTR* out) override { return get_Oid(out); }
-    STDMETHOD(put_Name)(BSTR) override { return E_NOTIMPL; }
-#define VELK_HOST_UNUSED(Name, T)                              \
-    STDMETHOD(get_##Name)(T*) override { return E_NOTIMPL; } \
-    STDMETHOD(put_##Name)(T) override { return E_NOTIMPL; }
-    VELK_HOST_UNUSED(Access, AccessConstants)
-    VELK_HOST_UNUSED(Exception, VariableExceptionConstants)
-    VELK_HOST_UNUSED(Description, BSTR)
-    VELK_HOST_UNUSED(Repeat, VARIANT_BOOL)
-    VELK_HOST_UNUSED(Status, StatusConstants)
-    VELK_HOST_UNUSED(Type, VariableTypeConstants)
-    VELK_HOST_UNUSED(Value, BSTR)
-    VELK_HOST_UNUSED(Syntax, BSTR)
-    VELK_HOST_UNUSED(ValueEx, VARIANT)
-    VELK_HOST_UNUSED(Reference, BSTR)
-    VELK_HOST_UNUSED(BaseSyntax, BSTR)
-#undef VELK_HOST_UNUSED
-    STDMETHOD(get_Index)(IVelkStrings**) override { return E_NOTIMPL; }
-    STDMETHOD(get_ValueName)(BSTR*) override { return E_NOTIMPL; }
-
-private:
-    ~HostVariable() = default;
-    ULONG refs_ = 1;
-    std::u16string oid_;
-    bool fail_;
-};
+using velk::testing::HostVariable;
 
 std::u16string OidText(ISnmpVariable* v) {
     BSTR text = nullptr;

@@ -482,7 +482,8 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
     }
 
     retired_.ReleaseNext();
-    auto variable = ComPtr<SnmpVariable>::Adopt(SnmpVariable::NewWithTexts(name.Text(), text));
+    auto variable = ComPtr<SnmpVariable>::Adopt(isBytes ? SnmpVariable::NewWithBytes(name.Text(), bytes, byteCount)
+                                                        : SnmpVariable::NewWithTexts(name.Text(), text));
     if (!variable) return E_OUTOFMEMORY;
     SnmpVariable& v = *variable;
     // GetBulk: the first non-repeaters variables do not repeat (a negative count: none does).
@@ -490,7 +491,6 @@ HRESULT MessageDecoder::ParseVarBind(std::size_t index) {
     if (bulk_ && nonRepeaters >= 0 && index >= static_cast<std::size_t>(nonRepeaters)) v.SetRepeat(VARIANT_TRUE);
     if (type != snmpNull) v.SetType(type);
     if (exception != snmpNoException) v.SetException(exception);
-    if (isBytes && !v.SetValueBytes(bytes, byteCount)) return E_OUTOFMEMORY;
     m_.members_->AppendOwned(variable.Detach());
     return S_OK;
 }

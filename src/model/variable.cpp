@@ -7,6 +7,7 @@
 
 #include "model/value_name.h"
 #include "model/velk_variant.h"
+#include "runtime/placed_array.h"
 #include "sock/velk_strings.h"
 
 namespace velk::model {
@@ -28,11 +29,12 @@ SnmpVariable::SnmpVariable() {
 
 SnmpVariable::~SnmpVariable() {
     ReleaseOid();
-    SysFreeString(name_);
-    SysFreeString(description_);
-    SysFreeString(reference_);
-    SysFreeString(syntax_);
-    SysFreeString(baseSyntax_);
+    // Most variables (decoded ones) have none of these texts: skip the calls.
+    if (name_) SysFreeString(name_);
+    if (description_) SysFreeString(description_);
+    if (reference_) SysFreeString(reference_);
+    if (syntax_) SysFreeString(syntax_);
+    if (baseSyntax_) SysFreeString(baseSyntax_);
     ReleaseValue();
     if (index_) index_->Release();
 }
@@ -56,15 +58,38 @@ BSTR EmbedText(unsigned char* at, std::u16string_view text) {
 }  // namespace
 
 SnmpVariable* SnmpVariable::NewWithTexts(std::u16string_view oid, std::u16string_view value) {
+    return NewEmbedded(oid, value, nullptr, 0);
+}
+
+SnmpVariable* SnmpVariable::NewWithBytes(std::u16string_view oid, const uint8_t* data, size_t size) {
+    return NewEmbedded(oid, {}, data ? data : reinterpret_cast<const uint8_t*>(""), size);
+}
+
+// One allocation: the object, then the Oid text, then the value (text, or a byte array
+// placed at the next aligned offset).
+SnmpVariable* SnmpVariable::NewEmbedded(std::u16string_view oid, std::u16string_view value,
+                                        const uint8_t* bytes, size_t byteCount) {
     constexpr size_t kMaxText = 0x3FFFFFF0;  // characters, as the runtime's BSTR limit
-    if (oid.size() > kMaxText || value.size() > kMaxText) return nullptr;
+    if (oid.size() > kMaxText || value.size() > kMaxText || byteCount > 0x7FFFFFFF) return nullptr;
+    constexpr size_t kAlign = rt::kPlacedArrayAlignment;
+    static_assert(sizeof(SnmpVariable) % alignof(SnmpVariable) == 0);
     const size_t oidBytes = EmbeddedTextBytes(oid.size());
-    void* memory = ::operator new(sizeof(SnmpVariable) + oidBytes + EmbeddedTextBytes(value.size()), std::nothrow);
+    const size_t arrayAt = (sizeof(SnmpVariable) + oidBytes + kAlign - 1) / kAlign * kAlign;
+    const size_t total = bytes ? arrayAt + rt::PlacedByteVectorBytes(byteCount)
+                               : sizeof(SnmpVariable) + oidBytes + EmbeddedTextBytes(value.size());
+    static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= kAlign, "operator new aligns for the placed array");
+    void* memory = ::operator new(total, std::nothrow);
     if (!memory) return nullptr;
     auto* v = ::new (memory) SnmpVariable();
-    auto* tail = static_cast<unsigned char*>(memory) + sizeof(SnmpVariable);
-    if ((v->oid_ = EmbedText(tail, oid))) v->embedded_ |= kEmbeddedOid;
-    if ((v->value_.bstrVal = EmbedText(tail + oidBytes, value))) v->embedded_ |= kEmbeddedValue;
+    auto* base = static_cast<unsigned char*>(memory);
+    if ((v->oid_ = EmbedText(base + sizeof(SnmpVariable), oid))) v->embedded_ |= kEmbeddedOid;
+    if (bytes) {
+        v->value_.vt = kByteArray;
+        v->value_.parray = rt::PlaceByteVector(base + arrayAt, bytes, byteCount);
+        v->embedded_ |= kEmbeddedValue;
+    } else if ((v->value_.bstrVal = EmbedText(base + sizeof(SnmpVariable) + oidBytes, value))) {
+        v->embedded_ |= kEmbeddedValue;
+    }
     v->AddRef();
     return v;
 }

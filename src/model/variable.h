@@ -86,7 +86,11 @@ public:
     // held in the object's own allocation: one allocation in all. Null when memory runs
     // out. For the decoder; the creation-failure seam is not consulted.
     static SnmpVariable* NewWithTexts(std::u16string_view oid, std::u16string_view value);
-    // Objects are freed with the unsized form: NewWithTexts allocates more than the class.
+    // The same with a byte-array value store holding a copy of `size` bytes at `data`
+    // (null only when size is 0), the array also in the object's allocation.
+    static SnmpVariable* NewWithBytes(std::u16string_view oid, const uint8_t* data, size_t size);
+    // Objects are freed with the unsized form: the embedding factories allocate more than
+    // the class.
     static void operator delete(void* p) noexcept { ::operator delete(p); }
 
     // ---- Fast surface for the codec, the MIB compiler and the collection ----
@@ -180,6 +184,8 @@ private:
 
     ~SnmpVariable() override;
 
+    static SnmpVariable* NewEmbedded(std::u16string_view oid, std::u16string_view value,
+                                     const uint8_t* bytes, size_t byteCount);
     static std::u16string_view View(BSTR s) {
         return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view();
     }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "runtime/placed_array.h"
 #include "velk/oleauto.h"
 
 namespace {
@@ -20,7 +21,22 @@ constexpr uint64_t kMaxDataBytes = 0x7FFFFFFFu;
 // Stored in front of every descriptor this file allocates (FADF_HAVEVARTYPE).
 struct alignas(std::max_align_t) Prefix {
     VARTYPE vt;
+    // The element block follows the descriptor in the same allocation (one malloc per
+    // array); SafeArrayRedim moves it out before it resizes.
+    bool dataInBlock;
 };
+
+Prefix* PrefixOf(SAFEARRAY* psa) { return reinterpret_cast<Prefix*>(psa) - 1; }
+
+bool DataInBlock(SAFEARRAY* psa) {
+    return (psa->fFeatures & FADF_HAVEVARTYPE) && PrefixOf(psa)->dataInBlock;
+}
+
+// Frees the element block unless it lives in the descriptor's allocation.
+void FreeData(SAFEARRAY* psa) {
+    if (!DataInBlock(psa)) std::free(psa->pvData);
+    psa->pvData = nullptr;
+}
 
 size_t DescriptorBytes(UINT cDims) {
     return sizeof(SAFEARRAY) + (cDims - 1) * sizeof(SAFEARRAYBOUND);
@@ -131,29 +147,32 @@ SAFEARRAY* Create(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* rgsabound) {
     for (UINT i = 0; i < cDims; ++i)
         if (!ValidBound(rgsabound[i])) return nullptr;
 
-    const size_t headerBytes = sizeof(Prefix) + DescriptorBytes(cDims);
-    auto* block = static_cast<unsigned char*>(std::calloc(1, headerBytes));
+    // Count on a descriptor of the caller's bounds first, so the element block can share
+    // the descriptor's allocation.
+    uint64_t count = 1;
+    for (UINT i = 0; i < cDims; ++i) {
+        if (__builtin_mul_overflow(count, uint64_t{rgsabound[i].cElements}, &count)) return nullptr;
+    }
+    uint64_t bytes;
+    if (__builtin_mul_overflow(count, uint64_t{size}, &bytes) || bytes > kMaxDataBytes) return nullptr;
+
+    constexpr size_t kAlign = alignof(std::max_align_t);
+    const size_t headerBytes = (sizeof(Prefix) + DescriptorBytes(cDims) + kAlign - 1) / kAlign * kAlign;
+    // Never a null data pointer, even for no elements: callers may copy from it.
+    const size_t total = headerBytes + (bytes ? static_cast<size_t>(bytes) : 1);
+    // malloc and memset rather than calloc: calloc bypasses the allocator's per-thread
+    // cache, and arrays are made and freed at a high rate (one per decoded string).
+    auto* block = static_cast<unsigned char*>(std::malloc(total));
     if (!block) return nullptr;
-    new (block) Prefix{vt};
+    std::memset(block, 0, total);
+    new (block) Prefix{vt, true};
     auto* psa = reinterpret_cast<SAFEARRAY*>(block + sizeof(Prefix));
     psa->cDims = static_cast<USHORT>(cDims);
     psa->fFeatures = FeaturesFor(vt);
     psa->cbElements = size;
     psa->cLocks = 0;
     for (UINT i = 0; i < cDims; ++i) Bounds(psa)[cDims - 1 - i] = rgsabound[i];
-
-    uint64_t count = 0;
-    if (!CountElements(psa, &count)) {
-        std::free(block);
-        return nullptr;
-    }
-    // Never a null data pointer, even for no elements: callers may copy from it.
-    const uint64_t bytes = count * size;
-    psa->pvData = std::calloc(1, bytes ? static_cast<size_t>(bytes) : 1);
-    if (!psa->pvData) {
-        std::free(block);
-        return nullptr;
-    }
+    psa->pvData = block + headerBytes;
     return psa;
 }
 
@@ -162,6 +181,30 @@ bool OwnsMemory(const SAFEARRAY* psa) {
 }
 
 }  // namespace
+
+namespace velk::rt {
+
+std::size_t PlacedByteVectorBytes(std::size_t count) {
+    constexpr size_t kAlign = alignof(std::max_align_t);
+    return (sizeof(Prefix) + DescriptorBytes(1) + kAlign - 1) / kAlign * kAlign + count;
+}
+
+SAFEARRAY* PlaceByteVector(void* memory, const uint8_t* data, std::size_t count) {
+    constexpr size_t kAlign = alignof(std::max_align_t);
+    auto* block = static_cast<unsigned char*>(memory);
+    new (block) Prefix{VT_UI1, true};
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block + sizeof(Prefix));
+    psa->cDims = 1;
+    psa->fFeatures = FADF_HAVEVARTYPE | FADF_STATIC;
+    psa->cbElements = 1;
+    psa->cLocks = 0;
+    psa->rgsabound[0] = SAFEARRAYBOUND{static_cast<ULONG>(count), 0};
+    psa->pvData = block + (sizeof(Prefix) + DescriptorBytes(1) + kAlign - 1) / kAlign * kAlign;
+    if (count) std::memcpy(psa->pvData, data, count);
+    return psa;
+}
+
+}  // namespace velk::rt
 
 // A new array of `cDims` dimensions with the given bounds (first dimension first),
 // zero-initialised. Null for an element type without a size, no dimensions, bounds whose
@@ -182,8 +225,7 @@ HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
     if (psa->cLocks > 0) return DISP_E_ARRAYISLOCKED;
     ReleaseElements(psa, 0, ElementCount(psa));
     if (OwnsMemory(psa)) {
-        std::free(psa->pvData);
-        psa->pvData = nullptr;
+        FreeData(psa);
         void* block = (psa->fFeatures & FADF_HAVEVARTYPE) ? static_cast<void*>(reinterpret_cast<Prefix*>(psa) - 1)
                                                          : static_cast<void*>(psa);
         std::free(block);
@@ -261,6 +303,18 @@ HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew) {
         return E_OUTOFMEMORY;
     }
     const uint64_t newBytes = newCount * psa->cbElements;
+    if (newCount != oldCount && DataInBlock(psa)) {
+        // The element block shares the descriptor's allocation: give it one of its own.
+        const uint64_t oldBytes = oldCount * psa->cbElements;
+        void* own = std::malloc(oldBytes ? static_cast<size_t>(oldBytes) : 1);
+        if (!own) {
+            Bounds(psa)[0] = oldBound;
+            return E_OUTOFMEMORY;
+        }
+        if (oldBytes) std::memcpy(own, psa->pvData, static_cast<size_t>(oldBytes));
+        psa->pvData = own;
+        PrefixOf(psa)->dataInBlock = false;
+    }
     if (newCount < oldCount) {
         ReleaseElements(psa, newCount, oldCount - newCount);
         if (void* smaller = std::realloc(psa->pvData, newBytes ? static_cast<size_t>(newBytes) : 1))

@@ -16,6 +16,7 @@
 #include "model/variable.h"
 #include "runtime/object.h"
 #include "runtime/registry.h"
+#include "support/host_objects.h"
 #include "velk/com.h"
 
 namespace velk::model {
@@ -24,79 +25,7 @@ namespace {
 constexpr HRESULT kInvalidParam1 = static_cast<HRESULT>(0x800A2EE1u);
 const std::u16string kEntry = u"1.3.6.1.2.1.2.2.1";
 
-// A variable implemented by a host, knowing nothing of the library's classes.
-class HostVariable final : public ISnmpVariable {
-public:
-    static inline long live = 0;
-    explicit HostVariable(std::u16string oid) : oid_(std::move(oid)) { ++live; }
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override {
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ISnmpVariable) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<ISnmpVariable*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs_;
-        if (r == 0) {
-            --live;
-            delete this;
-        }
-        return r;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-        return E_NOTIMPL;
-    }
-    std::function<void()> onGetOid;  // host code run inside get_Oid
-    STDMETHOD(get_Oid)(BSTR* out) override {
-        if (onGetOid) onGetOid();
-        *out = SysAllocStringLen(oid_.data(), static_cast<UINT>(oid_.size()));
-        return S_OK;
-    }
-    STDMETHOD(put_Oid)(BSTR v) override {
-        oid_ = v ? std::u16string(v, SysStringLen(v)) : std::u16string();
-        return S_OK;
-    }
-    STDMETHOD(get_Value)(BSTR* out) override {
-        *out = SysAllocStringLen(value_.data(), static_cast<UINT>(value_.size()));
-        return S_OK;
-    }
-    STDMETHOD(put_Value)(BSTR v) override {
-        value_ = v ? std::u16string(v, SysStringLen(v)) : std::u16string();
-        return S_OK;
-    }
-#define VELK_HOST_UNUSED(Name, T) \
-    STDMETHOD(get_##Name)(T*) override { return E_NOTIMPL; } \
-    STDMETHOD(put_##Name)(T) override { return E_NOTIMPL; }
-    VELK_HOST_UNUSED(Access, AccessConstants)
-    VELK_HOST_UNUSED(Exception, VariableExceptionConstants)
-    VELK_HOST_UNUSED(Description, BSTR)
-    VELK_HOST_UNUSED(Name, BSTR)
-    VELK_HOST_UNUSED(Repeat, VARIANT_BOOL)
-    VELK_HOST_UNUSED(Status, StatusConstants)
-    VELK_HOST_UNUSED(Type, VariableTypeConstants)
-    VELK_HOST_UNUSED(Syntax, BSTR)
-    VELK_HOST_UNUSED(ValueEx, VARIANT)
-    VELK_HOST_UNUSED(Reference, BSTR)
-    VELK_HOST_UNUSED(BaseSyntax, BSTR)
-#undef VELK_HOST_UNUSED
-    STDMETHOD(get_Index)(IVelkStrings**) override { return E_NOTIMPL; }
-    STDMETHOD(get_ValueName)(BSTR*) override { return E_NOTIMPL; }
-
-private:
-    ~HostVariable() = default;
-    ULONG refs_ = 1;
-    std::u16string oid_;
-    std::u16string value_;
-};
+using velk::testing::HostVariable;
 
 std::u16string Num(int n) {
     std::u16string text;

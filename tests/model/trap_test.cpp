@@ -11,6 +11,7 @@
 #include "runtime/object.h"
 #include "runtime/registry.h"
 #include "sock/velk_strings.h"
+#include "support/host_objects.h"
 #include "velk/com.h"
 
 namespace velk::model {
@@ -19,36 +20,10 @@ namespace {
 constexpr HRESULT kInvalidParam1 = static_cast<HRESULT>(0x800A2EE1u);
 
 // A trap implemented by a host: only its Name answers.
-class HostTrap final : public ISnmpTrap {
+class HostTrap final : public velk::testing::HostObject<ISnmpTrap> {
 public:
-    static inline long live = 0;
-    explicit HostTrap(std::u16string name) : name_(std::move(name)) { ++live; }
+    explicit HostTrap(std::u16string name) : name_(std::move(name)) {}
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override {
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ISnmpTrap) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<ISnmpTrap*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs_;
-        if (r == 0) {
-            --live;
-            delete this;
-        }
-        return r;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                      UINT*) override {
-        return E_NOTIMPL;
-    }
     std::function<void()> onGetName;  // host code run inside get_Name
     STDMETHOD(get_Name)(BSTR* out) override {
         if (onGetName) onGetName();
@@ -69,8 +44,6 @@ public:
     STDMETHOD(put_Reference)(BSTR) override { return E_NOTIMPL; }
 
 private:
-    ~HostTrap() = default;
-    ULONG refs_ = 1;
     std::u16string name_;
 };
 

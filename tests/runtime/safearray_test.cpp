@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/object.h"
+#include "runtime/placed_array.h"
 #include "velk/com.h"
 #include "velk/oleauto.h"
 
@@ -169,3 +170,25 @@ TEST(SafeArray, RejectsNullArgumentsAndTypesWithoutElements) {
 }
 
 }  // namespace
+
+// A byte vector placed in its owner's memory reads like any other, copies into an owned
+// array, and is neither freed nor resized by the array functions.
+TEST(SafeArray, PlacedByteVectorOwnsNothing) {
+    const uint8_t bytes[] = {1, 2, 3};
+    alignas(velk::rt::kPlacedArrayAlignment) unsigned char memory[128];
+    ASSERT_LE(velk::rt::PlacedByteVectorBytes(sizeof bytes), sizeof memory);
+    SAFEARRAY* placed = velk::rt::PlaceByteVector(memory, bytes, sizeof bytes);
+    VARTYPE vt = VT_EMPTY;
+    LONG upper = 0;
+    EXPECT_EQ(SafeArrayGetVartype(placed, &vt), S_OK);
+    EXPECT_EQ(vt, VT_UI1);
+    EXPECT_EQ(SafeArrayGetUBound(placed, 1, &upper), S_OK);
+    EXPECT_EQ(upper, 2);
+    SAFEARRAY* copy = nullptr;
+    ASSERT_EQ(SafeArrayCopy(placed, &copy), S_OK);
+    EXPECT_EQ(std::memcmp(copy->pvData, bytes, sizeof bytes), 0);
+    EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
+    SAFEARRAYBOUND grown{8, 0};
+    EXPECT_EQ(SafeArrayRedim(placed, &grown), E_INVALIDARG);
+    EXPECT_EQ(SafeArrayDestroy(placed), S_OK);  // releases nothing: the memory is the caller's
+}

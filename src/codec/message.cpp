@@ -83,7 +83,8 @@ SAFEARRAY* ReusableArray(VARIANT* message, std::size_t size) {
     return array;
 }
 
-// How long Decode reuses the host address read last.
+// How long Reset and Decode reuse the host address read last: reading it asks the system
+// for the host's addresses, far too slow for every message.
 constexpr int64_t kHostAddressLifetimeMs = 1000;
 
 }  // namespace
@@ -120,20 +121,10 @@ HRESULT SnmpMessage::Init() {
 }
 
 HRESULT SnmpMessage::QueryExtraInterface(REFIID iid, void** out) {
-    if (iid != IID_SnmpMessageImpl) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
+    return rt::AnswerOwnIdentity(this, iid, IID_SnmpMessageImpl, out);
 }
 
-SnmpMessage* SnmpMessage::From(ISnmpMessage* message) {
-    if (!message) return nullptr;
-    void* raw = nullptr;
-    if (FAILED(message->QueryInterface(IID_SnmpMessageImpl, &raw)) || !raw) return nullptr;
-    auto* own = static_cast<SnmpMessage*>(raw);
-    own->Release();  // the caller's reference keeps it alive
-    return own;
-}
+SnmpMessage* SnmpMessage::From(ISnmpMessage* message) { return rt::OwnObjectBehind<SnmpMessage>(message, IID_SnmpMessageImpl); }
 
 // ---- Properties ----
 
@@ -230,9 +221,9 @@ void SnmpMessage::ResetFields(bool community) {
     nonRepeaters_ = 0;
 }
 
-void SnmpMessage::TakeHostAddress(bool fresh) {
+void SnmpMessage::TakeHostAddress() {
     const int64_t now = CoarseMilliseconds();
-    if (fresh || !hostAddressKnown_ || now - hostAddressTime_ >= kHostAddressLifetimeMs) {
+    if (!hostAddressKnown_ || now - hostAddressTime_ >= kHostAddressLifetimeMs) {
         hostAddressKnown_ = false;
         hostAddress_.clear();
         ComPtr<IVelkStrings> addresses;
@@ -257,7 +248,7 @@ void SnmpMessage::TakeHostAddress(bool fresh) {
 }
 
 HRESULT SnmpMessage::Reset() {
-    TakeHostAddress(true);
+    TakeHostAddress();
     ResetFields(true);
     members_->Clear();
     return S_OK;
@@ -276,7 +267,7 @@ SnmpMessage::Retired::~Retired() {
 }
 
 void SnmpMessage::ResetForDecode(Retired& retired) {
-    TakeHostAddress(false);
+    TakeHostAddress();
     ResetFields(false);
     for (auto* n = members_->Members().Head(); n; n = n->next) {
         if (!n->value.own) continue;
@@ -317,6 +308,17 @@ HRESULT SnmpMessage::Encode(VARIANT* message) {
     const std::span<const uint8_t> encoded = state.buffer.Encoded();
     if (SAFEARRAY* array = ReusableArray(message, encoded.size())) {
         if (!encoded.empty()) std::memcpy(array->pvData, encoded.data(), encoded.size());
+        return S_OK;
+    }
+    // An empty target (a script's output argument starts empty) receives a new byte array.
+    if (const VARIANT* found = message ? model::FollowVariantReferences(message) : nullptr;
+        found && found->vt == VT_EMPTY) {
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(encoded.size()));
+        if (!array) return E_OUTOFMEMORY;
+        if (!encoded.empty()) std::memcpy(array->pvData, encoded.data(), encoded.size());
+        VARIANT* target = const_cast<VARIANT*>(found);
+        target->vt = VT_ARRAY | VT_UI1;
+        target->parray = array;
         return S_OK;
     }
     model::CVelkVariant writer;

@@ -76,8 +76,8 @@ public:
     STDMETHOD(Decode)(VARIANT message) override;
     // Writes the BER encoding into `message`: a byte array is replaced by a new array of
     // exactly the encoding (one that already has exactly that shape is written in place),
-    // text receives the bytes as text, a single byte the first byte.
-    // A null pointer or a VARIANT of any other type: 0x800A2EEF (12015) with the error
+    // text receives the bytes as text, a single byte the first byte, an empty VARIANT a new
+    // byte array. A null pointer or a VARIANT of any other type: 0x800A2EEF (12015) with the error
     // record, `message` unchanged. Changes no property and no variable.
     STDMETHOD(Encode)(VARIANT* message) override;
     // Back to the reset values; AgentAddress takes the host's address. Always succeeds.
@@ -111,9 +111,9 @@ private:
     // Every field but AgentAddress and the collection to its reset value; Community only
     // when `community` is true.
     void ResetFields(bool community);
-    // AgentAddress from the host-information object (when it gives an address). With
-    // `fresh` false an answer of the last second is reused.
-    void TakeHostAddress(bool fresh);
+    // AgentAddress from the host-information object (when it gives an address); an answer
+    // of the last second is reused.
+    void TakeHostAddress();
     // Sets the reset Community ("cobalt"); false when memory runs out.
     bool SetDefaultCommunity();
     // The previous message's variables of our class, held by Decode while it makes the new

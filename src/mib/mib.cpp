@@ -51,20 +51,10 @@ HRESULT SnmpMib::CreateInstance(REFIID iid, void** out) {
 }
 
 HRESULT SnmpMib::QueryExtraInterface(REFIID iid, void** out) {
-    if (iid != IID_SnmpMibImpl) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
+    return rt::AnswerOwnIdentity(this, iid, IID_SnmpMibImpl, out);
 }
 
-SnmpMib* SnmpMib::From(ISnmpMib* mib) {
-    if (!mib) return nullptr;
-    void* raw = nullptr;
-    if (FAILED(mib->QueryInterface(IID_SnmpMibImpl, &raw)) || !raw) return nullptr;
-    auto* own = static_cast<SnmpMib*>(raw);
-    own->Release();  // the caller's reference keeps it alive
-    return own;
-}
+SnmpMib* SnmpMib::From(ISnmpMib* mib) { return rt::OwnObjectBehind<SnmpMib>(mib, IID_SnmpMibImpl); }
 
 HRESULT CreateSnmpMib(ISnmpMib** out) {
     return SnmpMib::CreateInstance(IID_ISnmpMib, reinterpret_cast<void**>(out));

@@ -119,20 +119,10 @@ HRESULT SnmpVariable::CreateInstance(REFIID iid, void** out) {
 }
 
 HRESULT SnmpVariable::QueryExtraInterface(REFIID iid, void** out) {
-    if (iid != IID_SnmpVariableImpl) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
+    return rt::AnswerOwnIdentity(this, iid, IID_SnmpVariableImpl, out);
 }
 
-SnmpVariable* SnmpVariable::From(ISnmpVariable* variable) {
-    if (!variable) return nullptr;
-    void* raw = nullptr;
-    if (FAILED(variable->QueryInterface(IID_SnmpVariableImpl, &raw)) || !raw) return nullptr;
-    auto* own = static_cast<SnmpVariable*>(raw);
-    own->Release();  // the caller's reference keeps it alive
-    return own;
-}
+SnmpVariable* SnmpVariable::From(ISnmpVariable* variable) { return rt::OwnObjectBehind<SnmpVariable>(variable, IID_SnmpVariableImpl); }
 
 // ---- Field helpers ----
 

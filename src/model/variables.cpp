@@ -42,20 +42,10 @@ HRESULT SnmpVariables::CreateInstance(REFIID iid, void** out) {
 }
 
 HRESULT SnmpVariables::QueryExtraInterface(REFIID iid, void** out) {
-    if (iid != IID_SnmpVariablesImpl) return E_NOINTERFACE;
-    AddRef();
-    *out = this;
-    return S_OK;
+    return rt::AnswerOwnIdentity(this, iid, IID_SnmpVariablesImpl, out);
 }
 
-SnmpVariables* SnmpVariables::From(ISnmpVariables* collection) {
-    if (!collection) return nullptr;
-    void* raw = nullptr;
-    if (FAILED(collection->QueryInterface(IID_SnmpVariablesImpl, &raw)) || !raw) return nullptr;
-    auto* own = static_cast<SnmpVariables*>(raw);
-    own->Release();  // the caller's reference keeps it alive
-    return own;
-}
+SnmpVariables* SnmpVariables::From(ISnmpVariables* collection) { return rt::OwnObjectBehind<SnmpVariables>(collection, IID_SnmpVariablesImpl); }
 
 // ---- Membership ----
 

@@ -134,6 +134,30 @@ HRESULT CreateInstanceOf(REFIID iid, void** out) {
     return object->QueryInterface(iid, out);
 }
 
+// Finding the library's own object behind an interface pointer (a host may hand in an
+// implementation of its own): the class answers a private interface identity, known only
+// to it, with the object itself.
+//   QueryExtraInterface: return rt::AnswerOwnIdentity(this, iid, IID_MyImpl, out);
+//   From:                return rt::OwnObjectBehind<My>(pointer, IID_MyImpl);
+template <class T>
+HRESULT AnswerOwnIdentity(T* self, REFIID iid, REFIID ownIid, void** out) {
+    if (iid != ownIid) return E_NOINTERFACE;
+    self->AddRef();
+    *out = self;
+    return S_OK;
+}
+// The object of class T behind `p`, or null (null `p`, or another implementation).
+// Borrowed: the caller's reference keeps it alive.
+template <class T, class I>
+T* OwnObjectBehind(I* p, REFIID ownIid) {
+    if (!p) return nullptr;
+    void* raw = nullptr;
+    if (FAILED(p->QueryInterface(ownIid, &raw)) || !raw) return nullptr;
+    auto* own = static_cast<T*>(raw);
+    own->Release();
+    return own;
+}
+
 // Test seam: makes creation of the class fail with `hr` (S_OK restores it). Consulted by
 // CoCreateInstance and by CreationFailure() in the library's own internal creations.
 void SetCreationFailure(REFCLSID clsid, HRESULT hr);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "message_test_support.h"
+#include "support/host_objects.h"
 
 namespace velk::codec::testing {
 namespace {
@@ -118,7 +119,7 @@ TEST_F(HostileBytes, SlackInTheOuterLengthNeverReadsPastTheBytes) {
 
 // ---- Host-implemented variables ----
 
-class HostVariable final : public ISnmpVariable {
+class HostVariable final : public velk::testing::HostObject<ISnmpVariable> {
 public:
     static ComPtr<HostVariable> Make(const VarSpec& s) {
         auto v = ComPtr<HostVariable>::Adopt(new HostVariable);
@@ -130,27 +131,6 @@ public:
     bool fail = false;
     std::function<void(const char*)> hook;
     std::string calls;
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_ISnmpVariable) return E_NOINTERFACE;
-        AddRef();
-        *out = static_cast<ISnmpVariable*>(this);
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        const ULONG r = --refs_;
-        if (r == 0) delete this;
-        return r;
-    }
-    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
 
     STDMETHOD(get_Exception)(VariableExceptionConstants* out) override {
         if (Call("Exception")) return E_FAIL;
@@ -208,7 +188,6 @@ public:
     STDMETHOD(put_BaseSyntax)(BSTR) override { return E_NOTIMPL; }
 
 private:
-    ~HostVariable() = default;
     // Records the call and runs the hook; true when the call is to fail.
     bool Call(const char* member) {
         calls += calls.empty() ? "" : " ";
@@ -216,7 +195,6 @@ private:
         if (hook) hook(member);
         return fail;
     }
-    ULONG refs_ = 1;  // the creator's
 };
 
 std::vector<VarSpec> EveryKind() {

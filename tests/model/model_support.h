@@ -52,7 +52,8 @@ inline std::u16string OidOf(ISnmpVariable* v) {
 using velk::testing::HostVariable;
 
 // Checks in its destructor, after the fixture's own members are gone, that the test left
-// no library object alive. The thread's error record that failing calls leave is dropped.
+// no library object and no host stand-in alive. The thread's error record that failing
+// calls leave is dropped.
 class ModelTest : public ::testing::Test {
 protected:
     ModelTest() {
@@ -62,6 +63,8 @@ protected:
     ~ModelTest() override {
         SetErrorInfo(0, nullptr);
         EXPECT_EQ(rt::LiveObjectCount(), live_) << "objects leaked";
+        EXPECT_EQ(velk::testing::HostObject<ISnmpVariable>::live, 0) << "host variables leaked";
+        EXPECT_EQ(velk::testing::HostObject<ISnmpTrap>::live, 0) << "host traps leaked";
     }
 
 private:

@@ -16,6 +16,7 @@
 #include "model/variable.h"
 #include "runtime/object.h"
 #include "runtime/registry.h"
+#include "model/model_support.h"
 #include "support/host_objects.h"
 #include "velk/com.h"
 
@@ -130,24 +131,7 @@ std::vector<std::u16string> Under(const std::u16string& entry,
     return oids;
 }
 
-class TableView : public ::testing::Test {
-protected:
-    // The thread's error record is an object too.
-    static void DropErrorRecord() {
-        ComPtr<IErrorInfo> drop;
-        GetErrorInfo(0, drop.Put());
-    }
-    void SetUp() override {
-        DropErrorRecord();
-        live_ = rt::LiveObjectCount();
-    }
-    void TearDown() override {
-        DropErrorRecord();
-        EXPECT_EQ(rt::LiveObjectCount(), live_);
-        EXPECT_EQ(HostVariable::live, 0);
-    }
-    long live_ = 0;
-};
+class TableView : public testing::ModelTest {};
 
 // The dense table: columns 1..3 of the entry, instances 1 and 2, inserted out of order.
 std::vector<std::u16string> SixCells() {

@@ -11,6 +11,7 @@
 #include "runtime/object.h"
 #include "runtime/registry.h"
 #include "sock/velk_strings.h"
+#include "model/model_support.h"
 #include "support/host_objects.h"
 #include "velk/com.h"
 
@@ -84,24 +85,7 @@ LONG CountOf(IVelkStrings* strings) {
     return n;
 }
 
-class Traps : public ::testing::Test {
-protected:
-    // The thread's error record is an object too.
-    static void DropErrorRecord() {
-        ComPtr<IErrorInfo> drop;
-        GetErrorInfo(0, drop.Put());
-    }
-    void SetUp() override {
-        DropErrorRecord();
-        live_ = rt::LiveObjectCount();
-    }
-    void TearDown() override {
-        DropErrorRecord();
-        EXPECT_EQ(rt::LiveObjectCount(), live_);
-        EXPECT_EQ(HostTrap::live, 0);
-    }
-    long live_ = 0;
-};
+class Traps : public testing::ModelTest {};
 
 TEST_F(Traps, NewTrapHasItsInitialValuesAndOneOidsCollection) {
     auto trap = NewTrap(u"");

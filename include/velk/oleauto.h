@@ -689,6 +689,11 @@ VELKAPI HRESULT VelkShowDialog(LPCOLESTR caption, LPCOLESTR text);
 // is pending, for embedding the loop in another event loop.
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 VELKAPI UINT VelkPumpPendingMessages(void);
+// Whether a pump may find work, for long work that pumps between short steps: FALSE means
+// that a pump would run nothing, except a descriptor that became ready within the last
+// millisecond. Posted tasks and due timers are seen without a system call; descriptors are
+// polled (a zero-time wait) at most once per millisecond. FALSE when the thread has no loop.
+VELKAPI BOOL VelkMessagesMayBePending(void);
 VELKAPI HRESULT VelkWaitMessage(DWORD timeoutMs);
 VELKAPI void VelkPostTask(void (*fn)(void*), void* context);
 VELKAPI UINT_PTR VelkSetTimer(DWORD intervalMs, void (*fn)(void*), void* context);

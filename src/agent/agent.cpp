@@ -1,4 +1,4 @@
-// Agent: creation, properties, Open, Close, Send, About, Trace, and the socket's events.
+// Agent: creation, properties, Open, Close, Send, About, and the socket's events.
 #include "agent/agent.h"
 
 #include <algorithm>
@@ -70,11 +70,10 @@ private:
 // ---- Creation ----
 
 Agent::Agent()
-    : community_(kDefaultCommunity),
+    : SocketControl(DIID__IAgentEvents),
+      community_(kDefaultCommunity),
       start_(std::chrono::steady_clock::now()),
-      self_(std::make_shared<Agent*>(this)) {
-    AddPoint(DIID__IAgentEvents);
-}
+      self_(std::make_shared<Agent*>(this)) {}
 
 Agent::~Agent() {
     *self_ = nullptr;
@@ -93,7 +92,7 @@ HRESULT Agent::CreateInstance(REFIID iid, void** out) {
 
 HRESULT Agent::Init() {
     if (HRESULT hr = sock::CreateVelkStrings(trapManagers_.Put()); FAILED(hr)) return hr;
-    if (HRESULT hr = link_.Create(this); FAILED(hr)) return hr;
+    if (HRESULT hr = CreateSocket(); FAILED(hr)) return hr;
     if (HRESULT hr = codec::SnmpMessage::CreateInstance(IID_ISnmpMessage, message_.PutVoid());
         FAILED(hr))
         return hr;
@@ -139,28 +138,6 @@ HRESULT Agent::put_Community(BSTR newVal) {
     return S_OK;
 }
 
-HRESULT Agent::get_Message(ISnmpMessage** pVal) { return message_.CopyTo(pVal); }
-
-HRESULT Agent::put_Message(ISnmpMessage* newVal) {
-    if (!newVal) return E_POINTER;
-    if (!codec::SnmpMessage::From(newVal)) return E_INVALIDARG;
-    message_ = newVal;
-    return S_OK;
-}
-
-HRESULT Agent::putref_Message(ISnmpMessage* newVal) { return put_Message(newVal); }
-
-HRESULT Agent::get_Mib(ISnmpMib** pVal) { return mib_.CopyTo(pVal); }
-
-HRESULT Agent::put_Mib(ISnmpMib* newVal) {
-    if (!newVal) return E_POINTER;
-    if (!mib::SnmpMib::From(newVal)) return E_INVALIDARG;
-    mib_ = newVal;
-    return S_OK;
-}
-
-HRESULT Agent::putref_Mib(ISnmpMib* newVal) { return put_Mib(newVal); }
-
 HRESULT Agent::get_ManagerName(BSTR* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = managerName_.Copy();
@@ -196,27 +173,6 @@ HRESULT Agent::put_TrapManagers(IVelkStrings* newVal) {
 
 HRESULT Agent::putref_TrapManagers(IVelkStrings* newVal) { return put_TrapManagers(newVal); }
 
-HRESULT Agent::get_LocalAddress(BSTR* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = nullptr;
-    link_.Socket()->get_SocketLocalAddress(pVal);
-    return S_OK;
-}
-
-HRESULT Agent::get_LocalPort(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = 0;
-    link_.Socket()->get_SocketLocalPort(pVal);
-    return S_OK;
-}
-
-HRESULT Agent::get_SendDatagramCount(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = 0;
-    link_.Socket()->get_QueuedDatagramCount(pVal);
-    return S_OK;
-}
-
 LONG Agent::Uptime() const {
     const auto elapsed = std::chrono::steady_clock::now() - start_;
     const auto centiseconds = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 10;
@@ -229,12 +185,12 @@ HRESULT Agent::get_AgentUptime(LONG* pVal) {
     return S_OK;
 }
 
-// ---- Open, Close, About, Trace ----
+// ---- Open, Close, About ----
 
 HRESULT Agent::Open(LONG LocalPort, BSTR LocalAddress) {
     ComPtr<Agent> keep(this);
     openTick_ = VelkTickCount();
-    ComPtr<IUdpSocket> socket(link_.Socket());
+    ComPtr<IUdpSocket> socket(Socket());
     socket->put_BlockingTimeout(kOpenCloseTimeoutMs);
     const HRESULT hr = socket->OpenSocket(LocalPort, LocalAddress);
     socket->put_BlockingTimeout(0);
@@ -254,7 +210,7 @@ HRESULT Agent::Open(LONG LocalPort, BSTR LocalAddress) {
 
 HRESULT Agent::Close() {
     ComPtr<Agent> keep(this);
-    ComPtr<IUdpSocket> socket(link_.Socket());
+    ComPtr<IUdpSocket> socket(Socket());
     socket->put_BlockingTimeout(kOpenCloseTimeoutMs);
     const HRESULT hr = socket->CloseSocket();
     socket->put_BlockingTimeout(0);
@@ -265,12 +221,6 @@ HRESULT Agent::About() {
     return VelkShowDialog(u"About Velk SNMP Agent",
                           u"Velk SNMP Agent control, version 2.0\n"
                           u"Answers SNMP v1 and v2c requests from its MIB and sends traps.");
-}
-
-HRESULT Agent::Trace(VARIANT* Result, VARIANT_BOOL Send, VARIANT_BOOL Receive, BSTR SendPrompt,
-                     BSTR ReceivePrompt) {
-    ComPtr<IUdpSocket> socket(link_.Socket());
-    return socket->TraceSocket(Result, Send, Receive, SendPrompt, ReceivePrompt);
 }
 
 // ---- Send ----
@@ -317,7 +267,7 @@ HRESULT Agent::SendBytes(std::span<const uint8_t> bytes, BSTR host, LONG port) {
     data.vt = VT_ARRAY | VT_UI1;
     data.parray = &array;
     LONG sent = 0;
-    ComPtr<IUdpSocket> socket(link_.Socket());
+    ComPtr<IUdpSocket> socket(Socket());
     return socket->SendDatagram(&data, host, port, 0, 0, &sent);
 }
 
@@ -341,14 +291,7 @@ HRESULT Agent::SendToTrapManagers(std::span<const uint8_t> bytes) {
 
 void Agent::OnSocketError(LONG number, BSTR description) {
     ComPtr<Agent> keep(this);
-    VARIANT args[2];
-    VariantInit(&args[0]);
-    VariantInit(&args[1]);
-    args[0].vt = VT_I4;
-    args[0].lVal = number;
-    args[1].vt = VT_BSTR;
-    args[1].bstrVal = description;
-    Fire(DIID__IAgentEvents, DISPID_AgentEvents_Error, args, 2);
+    FireError(DIID__IAgentEvents, DISPID_AgentEvents_Error, number, description);
 }
 
 void Agent::OnDatagramArrived() {
@@ -366,7 +309,7 @@ void Agent::OnDatagramArrived() {
     // one datagram is taken, as every announcement requires. Each receive also re-arms the
     // announcements deferred before it; one deferred after the last receive is re-announced
     // when the busy section ends.
-    ComPtr<IUdpSocket> socket(link_.Socket());
+    ComPtr<IUdpSocket> socket(Socket());
     LONG queued = 0;
     socket->get_QueuedDatagramCount(&queued);
     const LONG batch = queued > 1 ? std::min<LONG>(queued - 1, kBatch) : 1;
@@ -389,7 +332,7 @@ void Agent::Reannounce() {
 }
 
 bool Agent::TakeDatagram() {
-    ComPtr<IUdpSocket> socket(link_.Socket());
+    ComPtr<IUdpSocket> socket(Socket());
     Variant data, address, port;
     data.vt = VT_ARRAY | VT_UI1;
     data.parray = nullptr;
@@ -410,14 +353,7 @@ bool Agent::TakeDatagram() {
     if (FAILED(decoded)) {
         const LONG number = transport::ErrorNumber(decoded);
         Bstr description = Bstr::Adopt(automation::LoadErrorText(number));
-        VARIANT args[2];
-        VariantInit(&args[0]);
-        VariantInit(&args[1]);
-        args[0].vt = VT_I4;
-        args[0].lVal = number;
-        args[1].vt = VT_BSTR;
-        args[1].bstrVal = description.Get();
-        Fire(DIID__IAgentEvents, DISPID_AgentEvents_Error, args, 2);
+        FireError(DIID__IAgentEvents, DISPID_AgentEvents_Error, number, description.Get());
         return true;
     }
 

@@ -16,24 +16,17 @@
 #include <span>
 #include <vector>
 
-#include "automation/persistence.h"
-#include "runtime/connection_point.h"
-#include "runtime/object.h"
-#include "transport/socket_link.h"
+#include "codec/message.h"
+#include "mib/mib.h"
+#include "transport/socket_control.h"
 #include "typelib/typelib.h"
 #include "velk/snmp.h"
 
 namespace velk::agent {
 
 class Agent final
-    : public rt::Object<Agent, rt::Dual<IAgent>, rt::ConnectionPoints,
-                        automation::PersistStreamInit<Agent>, automation::PersistStorage<Agent>,
-                        rt::SupportErrorInfo<IAgent>>,
-      private transport::SocketEvents {
-    using Base = rt::Object<Agent, rt::Dual<IAgent>, rt::ConnectionPoints,
-                            automation::PersistStreamInit<Agent>,
-                            automation::PersistStorage<Agent>, rt::SupportErrorInfo<IAgent>>;
-    friend Base;
+    : public transport::SocketControl<Agent, IAgent, codec::SnmpMessage, mib::SnmpMib> {
+    friend ObjectBase;
 
 public:
     Agent();
@@ -53,15 +46,7 @@ public:
     // Community: copied in and out; initially "cobalt". A null text reads as empty.
     STDMETHOD(get_Community)(BSTR* pVal) override;
     STDMETHOD(put_Community)(BSTR newVal) override;
-    // Message, Mib, TrapManagers: shared objects. Getters hand out a new reference. Setters
-    // (put and putref alike) fail with E_POINTER for null and E_INVALIDARG for an object
-    // that is not of this library's own class; the previous object then stays.
-    STDMETHOD(get_Message)(ISnmpMessage** pVal) override;
-    STDMETHOD(put_Message)(ISnmpMessage* newVal) override;
-    STDMETHOD(putref_Message)(ISnmpMessage* newVal) override;
-    STDMETHOD(get_Mib)(ISnmpMib** pVal) override;
-    STDMETHOD(put_Mib)(ISnmpMib* newVal) override;
-    STDMETHOD(putref_Mib)(ISnmpMib* newVal) override;
+    // Message, Mib, LocalAddress, LocalPort, SendDatagramCount and Trace: SocketControl.
     // Where responses go; set from every decoded request. Port 0 sends to 162.
     STDMETHOD(get_ManagerName)(BSTR* pVal) override;
     STDMETHOD(put_ManagerName)(BSTR newVal) override;
@@ -72,10 +57,6 @@ public:
     STDMETHOD(get_TrapManagers)(IVelkStrings** pVal) override;
     STDMETHOD(put_TrapManagers)(IVelkStrings* newVal) override;
     STDMETHOD(putref_TrapManagers)(IVelkStrings* newVal) override;
-    // The socket's address, port and queued datagram count; S_OK for a non-null pointer.
-    STDMETHOD(get_LocalAddress)(BSTR* pVal) override;
-    STDMETHOD(get_LocalPort)(LONG* pVal) override;
-    STDMETHOD(get_SendDatagramCount)(LONG* pVal) override;
     // Closes the socket; returns the socket's result.
     STDMETHOD(Close)() override;
     // Binds the socket (arguments passed unchanged, no default port) and restarts the clock
@@ -90,9 +71,6 @@ public:
     STDMETHOD(Send)() override;
     // Shows the About box through the runtime's dialog hook; S_OK without a hook.
     STDMETHOD(About)() override;
-    // Passed unchanged to the socket's TraceSocket.
-    STDMETHOD(Trace)(VARIANT* Result, VARIANT_BOOL Send, VARIANT_BOOL Receive, BSTR SendPrompt,
-                     BSTR ReceivePrompt) override;
     // Hundredths of a second since creation on the monotonic clock, modulo 2^32 (values of
     // 2^31 and above read negative).
     STDMETHOD(get_AgentUptime)(LONG* pVal) override;
@@ -124,10 +102,7 @@ private:
     HRESULT SendToTrapManagers(std::span<const uint8_t> bytes);
     LONG Uptime() const;
 
-    transport::SocketLink link_;
     ComPtr<IVelkStrings> trapManagers_;
-    ComPtr<ISnmpMessage> message_;
-    ComPtr<ISnmpMib> mib_;
     VARIANT_BOOL auto_ = VARIANT_TRUE;
     Bstr community_;
     Bstr managerName_;

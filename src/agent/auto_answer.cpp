@@ -3,7 +3,8 @@
 //
 // The request in Message is turned into the response in place, so the response keeps the
 // request's Id, Community and variable order. MIB variables are found by exact OID only
-// (a scalar instance's ".0" dropped); positions and names never match.
+// (a scalar instance's ".0" dropped); positions and names never match. Version 1, which has
+// no Counter64, sees no Counter64 object: its Get of one is answered noSuchName.
 #include <string>
 #include <string_view>
 #include <utility>
@@ -159,7 +160,12 @@ void Agent::AnswerAutomatically() {
             }
             const LONG access = AccessOf(found.Get());
             if (!set) {
-                if (access == snmpVariableNotAccessible || access == snmpVariableWriteOnly) {
+                if (v1 && TypeOf(found.Get()) == snmpCounter64) {
+                    // Version 1 cannot carry a Counter64: to its managers the object does
+                    // not exist.
+                    status = snmpNoSuchName;
+                    errorIndex = position;
+                } else if (access == snmpVariableNotAccessible || access == snmpVariableWriteOnly) {
                     status = v1 ? snmpGeneralError : snmpNoAccess;
                     errorIndex = position;
                 } else {

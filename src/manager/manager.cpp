@@ -25,14 +25,12 @@ Bstr CopyText(BSTR text) {
 
 }  // namespace
 
-Manager::Manager() : self_(std::make_shared<Manager*>(this)) {
-    AddPoint(DIID__IManagerEvents);
-}
+Manager::Manager() : SocketControl(DIID__IManagerEvents), self_(std::make_shared<Manager*>(this)) {}
 
 Manager::~Manager() { *self_ = nullptr; }
 
 HRESULT Manager::Init() {
-    if (HRESULT hr = link_.Create(this); FAILED(hr)) return hr;
+    if (HRESULT hr = CreateSocket(); FAILED(hr)) return hr;
     Socket()->put_BlockingTimeout(kDefaultTimeout);
     if (HRESULT hr = codec::SnmpMessage::CreateInstance(IID_ISnmpMessage, message_.PutVoid());
         FAILED(hr))
@@ -80,28 +78,6 @@ HRESULT Manager::put_AgentPort(LONG newVal) {
     return S_OK;
 }
 
-HRESULT Manager::get_Message(ISnmpMessage** pVal) { return message_.CopyTo(pVal); }
-
-HRESULT Manager::put_Message(ISnmpMessage* newVal) {
-    if (!newVal) return E_POINTER;
-    if (!codec::SnmpMessage::From(newVal)) return E_INVALIDARG;
-    message_ = newVal;
-    return S_OK;
-}
-
-HRESULT Manager::putref_Message(ISnmpMessage* newVal) { return put_Message(newVal); }
-
-HRESULT Manager::get_Mib(ISnmpMib** pVal) { return mib_.CopyTo(pVal); }
-
-HRESULT Manager::put_Mib(ISnmpMib* newVal) {
-    if (!newVal) return E_POINTER;
-    if (!mib::SnmpMib::From(newVal)) return E_INVALIDARG;
-    mib_ = newVal;
-    return S_OK;
-}
-
-HRESULT Manager::putref_Mib(ISnmpMib* newVal) { return put_Mib(newVal); }
-
 HRESULT Manager::get_Timeout(LONG* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = timeout_;
@@ -118,27 +94,6 @@ HRESULT Manager::put_Timeout(LONG newVal) {
 HRESULT Manager::get_Blocked(VARIANT_BOOL* pVal) {
     if (!pVal) return E_POINTER;
     *pVal = blocked_ ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-}
-
-HRESULT Manager::get_LocalAddress(BSTR* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = nullptr;
-    Socket()->get_SocketLocalAddress(pVal);
-    return S_OK;
-}
-
-HRESULT Manager::get_LocalPort(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = 0;
-    Socket()->get_SocketLocalPort(pVal);
-    return S_OK;
-}
-
-HRESULT Manager::get_SendDatagramCount(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    *pVal = 0;
-    Socket()->get_QueuedDatagramCount(pVal);
     return S_OK;
 }
 
@@ -160,11 +115,6 @@ HRESULT Manager::Abort() {
     return S_OK;
 }
 
-HRESULT Manager::Trace(VARIANT* Result, VARIANT_BOOL Send, VARIANT_BOOL Receive,
-                       BSTR SendPrompt, BSTR ReceivePrompt) {
-    return Socket()->TraceSocket(Result, Send, Receive, SendPrompt, ReceivePrompt);
-}
-
 HRESULT Manager::About() {
     ComPtr<Manager> keep(this);  // the host's dialog may run other work
     VelkShowDialog(u"About Velk SNMP Manager",
@@ -176,14 +126,7 @@ HRESULT Manager::About() {
 // ---- Socket events ----
 
 void Manager::FireError(LONG number, BSTR description) {
-    VARIANT args[2];
-    VariantInit(&args[0]);
-    VariantInit(&args[1]);
-    args[0].vt = VT_I4;
-    args[0].lVal = number;
-    args[1].vt = VT_BSTR;
-    args[1].bstrVal = description;  // borrowed for the call
-    Fire(DIID__IManagerEvents, DISPID_ManagerEvents_Error, args, 2);
+    ConnectionPoints::FireError(DIID__IManagerEvents, DISPID_ManagerEvents_Error, number, description);
 }
 
 void Manager::OnSocketError(LONG number, BSTR description) {

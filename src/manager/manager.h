@@ -15,24 +15,17 @@
 #include <span>
 #include <vector>
 
-#include "automation/persistence.h"
-#include "runtime/connection_point.h"
-#include "runtime/object.h"
-#include "transport/socket_link.h"
+#include "codec/message.h"
+#include "mib/mib.h"
+#include "transport/socket_control.h"
 #include "velk/snmp.h"
 #include "velk/sock.h"
 
 namespace velk::manager {
 
 class Manager final
-    : public rt::Object<Manager, rt::Dual<IManager>, rt::ConnectionPoints,
-                        automation::PersistStreamInit<Manager>,
-                        automation::PersistStorage<Manager>, rt::SupportErrorInfo<IManager>>,
-      private transport::SocketEvents {
-    using Base = rt::Object<Manager, rt::Dual<IManager>, rt::ConnectionPoints,
-                            automation::PersistStreamInit<Manager>,
-                            automation::PersistStorage<Manager>, rt::SupportErrorInfo<IManager>>;
-    friend Base;
+    : public transport::SocketControl<Manager, IManager, codec::SnmpMessage, mib::SnmpMib> {
+    friend ObjectBase;
 
 public:
     Manager();
@@ -53,14 +46,7 @@ public:
     // 0 sends to port 161.
     STDMETHOD(get_AgentPort)(LONG* pVal) override;
     STDMETHOD(put_AgentPort)(LONG newVal) override;
-    // The shared message and MIB. Setting null gives E_POINTER, an object that is not this
-    // library's own SnmpMessage / SnmpMib E_INVALIDARG; the previous object then stays.
-    STDMETHOD(get_Message)(ISnmpMessage** pVal) override;
-    STDMETHOD(put_Message)(ISnmpMessage* newVal) override;
-    STDMETHOD(putref_Message)(ISnmpMessage* newVal) override;
-    STDMETHOD(get_Mib)(ISnmpMib** pVal) override;
-    STDMETHOD(put_Mib)(ISnmpMib* newVal) override;
-    STDMETHOD(putref_Mib)(ISnmpMib* newVal) override;
+    // Message, Mib, LocalAddress, LocalPort, SendDatagramCount and Trace: SocketControl.
     // Milliseconds, read as an unsigned number: 0 selects non-blocking use, anything else
     // (negative values included) the blocking Send with that one deadline. Put also sets
     // the socket's BlockingTimeout.
@@ -77,11 +63,6 @@ public:
     STDMETHOD(put_AgentVariable)(BSTR Oid, ISnmpVariable* newVal) override;
     // True while a blocking Send runs.
     STDMETHOD(get_Blocked)(VARIANT_BOOL* pVal) override;
-    // The socket's local address, local port and queued datagram count; always S_OK for a
-    // non-null pointer.
-    STDMETHOD(get_LocalAddress)(BSTR* pVal) override;
-    STDMETHOD(get_LocalPort)(LONG* pVal) override;
-    STDMETHOD(get_SendDatagramCount)(LONG* pVal) override;
     // CloseSocket; its result.
     STDMETHOD(Close)() override;
     // OpenSocket with the arguments unchanged. A failure is returned only while Timeout is
@@ -98,12 +79,6 @@ public:
     STDMETHOD(About)() override;
     // AbortSocket: ends a waiting blocking Send with 11103; S_OK.
     STDMETHOD(Abort)() override;
-    // TraceSocket with the arguments unchanged; its result.
-    STDMETHOD(Trace)(VARIANT* Result, VARIANT_BOOL Send, VARIANT_BOOL Receive, BSTR SendPrompt,
-                     BSTR ReceivePrompt) override;
-
-    // The control's socket (borrowed), for the library's own tests and tools.
-    IUdpSocket* Socket() const { return link_.Socket(); }
 
 private:
     ~Manager() override;
@@ -132,9 +107,6 @@ private:
     HRESULT RequestOneVariable(BSTR oid, ISnmpVariable* variable, TypeConstants type);
     void FireError(LONG number, BSTR description);
 
-    transport::SocketLink link_;
-    ComPtr<ISnmpMessage> message_;
-    ComPtr<ISnmpMib> mib_;
     Bstr agentName_;
     LONG agentPort_ = 0;
     LONG timeout_ = 30000;

@@ -15,6 +15,7 @@
 #include "mib/flat_index.h"
 #include "mib/mib_errors.h"
 #include "mib/mib_tokenizer.h"
+#include "mib/smi_keywords.h"
 #include "mib/string_arena.h"
 #include "model/merge_sort.h"
 #include "model/oid_compare.h"
@@ -550,28 +551,18 @@ HRESULT Compiler::ObjectType(string_view name) {
 
     if (!Kw(T(), "MAX-ACCESS") && !Kw(T(), "ACCESS")) return Expected("ACCESS");
     Next();
-    static constexpr std::pair<const char*, LONG> kAccess[] = {
-        {"not-accessible", snmpVariableNotAccessible}, {"write-only", snmpVariableWriteOnly},
-        {"read-only", snmpVariableReadOnly},           {"read-write", snmpVariableReadWrite},
-        {"read-create", snmpVariableReadCreate},
-        {"accessible-for-notify", snmpVariableAccessibleForNotify},
-    };
-    const auto* access = std::find_if(std::begin(kAccess), std::end(kAccess),
-                                      [&](const auto& a) { return Begins(T(), a.first); });
-    if (access == std::end(kAccess)) return Error(kMsgUnknownAccess, T());
-    v->SetAccess(access->second);
+    const SmiKeyword* access =
+        FindKeyword(kAccessKeywords, [&](string_view k) { return Begins(T(), k); });
+    if (!access) return Error(kMsgUnknownAccess, T());
+    v->SetAccess(access->value);
 
     Next();
     if (!Kw(T(), "STATUS")) return Expected("STATUS");
     Next();
-    static constexpr std::pair<const char*, LONG> kStatus[] = {
-        {"obsolete", snmpObsolete}, {"deprecated", snmpDeprecated}, {"optional", snmpOptional},
-        {"current", snmpCurrent},   {"mandatory", snmpMandatory},
-    };
-    const auto* status = std::find_if(std::begin(kStatus), std::end(kStatus),
-                                      [&](const auto& s) { return Kw(T(), s.first); });
-    if (status == std::end(kStatus)) return Error(kMsgUnknownStatus, T());
-    v->SetStatus(status->second);
+    const SmiKeyword* status =
+        FindKeyword(kStatusKeywords, [&](string_view k) { return Kw(T(), k); });
+    if (!status) return Error(kMsgUnknownStatus, T());
+    v->SetStatus(status->value);
 
     Next();
     string_view quoted;
@@ -788,14 +779,10 @@ HRESULT Compiler::NotificationType(string_view name) {
     }
     if (!Kw(T(), "STATUS")) return Expected("STATUS");
     Next();
-    static constexpr std::pair<const char*, StatusConstants> kStatus[] = {
-        {"obsolete", snmpObsolete}, {"deprecated", snmpDeprecated}, {"optional", snmpOptional},
-        {"current", snmpCurrent},   {"mandatory", snmpMandatory},
-    };
-    const auto* status = std::find_if(std::begin(kStatus), std::end(kStatus),
-                                      [&](const auto& s) { return Kw(T(), s.first); });
-    if (status == std::end(kStatus)) return Error(kMsgUnknownStatus, T());
-    trap->SetStatus(status->second);
+    const SmiKeyword* status =
+        FindKeyword(kStatusKeywords, [&](string_view k) { return Kw(T(), k); });
+    if (!status) return Error(kMsgUnknownStatus, T());
+    trap->SetStatus(static_cast<StatusConstants>(status->value));
     Next();
     string_view quoted;
     if (Begins(T(), "DESCRIPTION")) {

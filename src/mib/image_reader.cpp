@@ -4,6 +4,8 @@
 // count read from the file only bounds a loop (a record starts only with 10 bytes left and
 // consumes at least one), it never sizes an allocation.
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "mib/ansi_text.h"
 #include "mib/image_format.h"
@@ -51,15 +53,23 @@ private:
     ImageStream& stream_;
 };
 
+// Writes the text of stored bytes to `out`, which has room for stored.size() characters.
+void Decode(std::string_view stored, char16_t* out) {
+    for (size_t i = 0; i < stored.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<uint8_t>(stored[i]) ^ image::kTextFlip);
+}
+
 // The text of stored bytes as a new BSTR; null for an empty text. Throws std::bad_alloc.
 BSTR DecodeText(std::string_view stored) {
     if (stored.empty()) return nullptr;
     BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(stored.size()));
     if (!text) throw std::bad_alloc();
-    for (size_t i = 0; i < stored.size(); ++i)
-        text[i] = static_cast<char16_t>(static_cast<uint8_t>(stored[i]) ^ image::kTextFlip);
+    Decode(stored, text);
     return text;
 }
+
+static_assert(image::kListSeparator < 0x80);
+constexpr char kStoredSeparator = static_cast<char>(image::kListSeparator ^ image::kTextFlip);
 
 class ImageReader {
 public:
@@ -102,18 +112,15 @@ private:
         if (HRESULT hr = (*out)->put_Delimiter(separator_.Get()); FAILED(hr)) return hr;
         sock::VelkStrings* list = sock::AsVelkStrings(out->Get());
         if (!list) return E_UNEXPECTED;
-        std::u16string entry;
-        for (char c : stored) {
-            const auto ch = static_cast<char16_t>(static_cast<uint8_t>(c) ^ image::kTextFlip);
-            if (ch == image::kListSeparator) {
-                list->Append(std::move(entry));
-                entry.clear();
-            } else {
-                entry.push_back(ch);
-            }
+        for (;;) {
+            const size_t end = stored.find(kStoredSeparator);
+            const std::string_view part = stored.substr(0, end);
+            std::u16string entry(part.size(), u'\0');
+            Decode(part, entry.data());
+            list->Append(std::move(entry));
+            if (end == std::string_view::npos) return S_OK;
+            stored.remove_prefix(end + 1);
         }
-        list->Append(std::move(entry));
-        return S_OK;
     }
 
     HRESULT ReadVariable() {

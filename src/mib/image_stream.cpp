@@ -13,7 +13,10 @@
 namespace velk::mib {
 namespace {
 
-constexpr size_t kChunk = 32 * 1024;  // below the sizes that make the allocator consolidate
+// Bytes read at a time: large enough that read calls, which cost microseconds each, are
+// few; below the allocator's 128 KiB threshold for mapping blocks of their own, whose pages
+// would fault in anew on every load.
+constexpr size_t kChunk = 64 * 1024;
 
 }  // namespace
 
@@ -69,32 +72,23 @@ bool ImageStream::ReadMore() {
     }
 }
 
-size_t ImageStream::Ahead(size_t n) {
+size_t ImageStream::Fill(size_t n) {
     while (end_ - begin_ < n && ReadMore()) {
     }
     const size_t have = end_ - begin_;
     return have < n ? have : n;
 }
 
-void ImageStream::Skip(size_t n) {
-    begin_ += n;
-    clean_ = clean_ > n ? clean_ - n : 0;
-}
-
-size_t ImageStream::FindByte(uint8_t b) {
-    for (;;) {
+size_t ImageStream::FindByteFurther(uint8_t b) {
+    while (ReadMore()) {
         const size_t have = end_ - begin_;
-        if (clean_ < have) {
-            const uint8_t* from = buffer_.get() + begin_ + clean_;
-            if (const void* hit = std::memchr(from, b, have - clean_)) {
-                const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - Cursor());
-                clean_ = at;
-                return at;
-            }
-            clean_ = have;
+        if (const void* hit = std::memchr(Cursor() + clean_, b, have - clean_)) {
+            clean_ = static_cast<size_t>(static_cast<const uint8_t*>(hit) - Cursor());
+            return clean_;
         }
-        if (!ReadMore()) return npos;
+        clean_ = have;
     }
+    return npos;
 }
 
 }  // namespace velk::mib

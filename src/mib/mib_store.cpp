@@ -34,7 +34,11 @@ HRESULT MibStore::FormatCompileError(UINT id, unsigned long line, std::string_vi
     return mib::FormatCompileError(currentFile_, id, line, argument);
 }
 
-void MibStore::DispatchPendingMessages() { VelkPumpPendingMessages(); }
+// Called before every token of a source Load: asking first keeps a load with nothing
+// pending free of system calls on most tokens.
+void MibStore::DispatchPendingMessages() {
+    if (VelkMessagesMayBePending()) VelkPumpPendingMessages();
+}
 
 void MibStore::AddIsoIfEmpty() {
     if (nodes_.Empty()) nodes_.Append("iso", "1", {});

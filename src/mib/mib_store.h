@@ -17,12 +17,14 @@
 //   from the DEFINITIONS line, and Load adds it to Modules when the loader succeeds.
 // - CurrentFileName() is the name Load was given; FormatCompileError uses it.
 // - DispatchPendingMessages() runs the host's pending work of the thread's message loop
-//   (posted tasks, timers, socket events). Host code may run inside it and may call back
-//   into the same SnmpMib: a nested Load or Compile fails with message 107 (the busy flag
-//   is set) and the source text stays intact, but Clear, RemoveTable and the collections'
-//   own methods work, so after the call the loader must not use anything it took from
-//   Variables(), Traps() or Nodes() before it (positions, views of node texts); it looks
-//   names up again. The source text and the tokenizer's position are never disturbed.
+//   (posted tasks, due timers, socket events; sockets are looked at no more than once per
+//   millisecond, so one that has just become ready may wait for a later call). Host code
+//   may run inside it and may call back into the same SnmpMib: a nested Load or Compile
+//   fails with message 107 (the busy flag is set) and the source text stays intact, but
+//   Clear, RemoveTable and the collections' own methods work, so after the call the loader
+//   must not use anything it took from Variables(), Traps() or Nodes() before it
+//   (positions, views of node texts); it looks names up again. The source text and the
+//   tokenizer's position are never disturbed.
 // - All texts are bytes of the ANSI code page (ISO-8859-1) until they are stored into an
 //   automation object; WidenToBstr (mib/mib_errors.h) converts them.
 // - One thread; no method takes a lock. None of them reports an error on its own.

@@ -1,5 +1,6 @@
 // Keyword tables shared by the MIB readers: the values of ACCESS / MAX-ACCESS and STATUS
-// clauses, in the order in which they are tested, and the longest OID accepted.
+// clauses, in the order in which they are tested (each reader matches tokens its own way),
+// and the longest OID accepted.
 #pragma once
 
 #include <cstddef>
@@ -28,12 +29,18 @@ inline constexpr SmiKeyword kStatusKeywords[] = {
     {"current", snmpCurrent},   {"mandatory", snmpMandatory},
 };
 
+// The first entry of `table` whose name satisfies `matches`, or null.
+template <size_t N, class Match>
+constexpr const SmiKeyword* FindKeyword(const SmiKeyword (&table)[N], Match matches) {
+    for (const SmiKeyword& k : table)
+        if (matches(k.name)) return &k;
+    return nullptr;
+}
+
 // The entry of `table` whose name equals `token` exactly, or null.
 template <size_t N>
 constexpr const SmiKeyword* FindKeywordExact(const SmiKeyword (&table)[N], std::string_view token) {
-    for (const SmiKeyword& k : table)
-        if (k.name == token) return &k;
-    return nullptr;
+    return FindKeyword(table, [token](std::string_view name) { return name == token; });
 }
 
 // An OID of more sub-identifiers than this (RFC 2578's limit) is refused (message 113):

@@ -107,6 +107,17 @@ HRESULT ConnectionPoints::Fire(REFIID iid, DISPID id, const VARIANT* args, size_
     return S_OK;
 }
 
+HRESULT ConnectionPoints::FireError(REFIID iid, DISPID id, LONG number, BSTR description) {
+    VARIANT args[2];
+    VariantInit(&args[0]);
+    VariantInit(&args[1]);
+    args[0].vt = VT_I4;
+    args[0].lVal = number;
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = description;
+    return Fire(iid, id, args, 2);
+}
+
 size_t ConnectionPoints::SinkCount(REFIID iid) const {
     ConnectionPoint* p = Find(iid);
     return p ? p->SinkCount() : 0;

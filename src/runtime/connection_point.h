@@ -24,6 +24,9 @@ public:
     // natural order. Returns S_OK; failures of sinks are ignored.
     HRESULT Fire(REFIID iid, DISPID id, std::initializer_list<VARIANT> args = {});
     HRESULT Fire(REFIID iid, DISPID id, const VARIANT* args, size_t count);
+    // Fires an error event of the form (Number As Long, Description As String);
+    // `description` is borrowed for the call.
+    HRESULT FireError(REFIID iid, DISPID id, LONG number, BSTR description);
     // Number of sinks connected to the point of `iid`.
     size_t SinkCount(REFIID iid) const;
 

@@ -1,13 +1,21 @@
 // Thread message loop over epoll. Three kinds of source share one epoll descriptor, which
 // is also the descriptor hosts poll to embed the loop:
-// - an eventfd, signalled while the queue holds work (posted tasks, or descriptor events
-//   already taken from epoll) and by Wake();
+// - an eventfd, signalled by Wake() and, once a host has asked for the loop descriptor,
+//   while the queue holds work (posted tasks, or descriptor events already taken from
+//   epoll);
 // - a timerfd, armed to the earliest timer deadline, so it is readable while a timer is due;
-// - the watched descriptors, registered one-shot so a handler that does not consume its
-//   input causes no busy loop.
+// - the watched descriptors.
 // Descriptor events and posted tasks go through one FIFO queue whose entries carry a
 // sequence number; a pump runs only the entries older than the pump itself, which keeps
 // re-posting tasks from looping and lets nested pumps drain the same queue safely.
+//
+// System calls are kept off the common paths. Tasks are only ever posted from the loop's
+// own thread, and the loop never sleeps while its queue holds work, so a post needs no
+// wake-up unless a host polls the loop descriptor itself. Watches are one-shot for their
+// handlers, but stay registered in epoll (level-triggered) while disarmed: a handler that
+// re-arms before the descriptor is polled again costs nothing. A disarmed watch is taken
+// out of epoll only when it reports readiness nobody wants, or, for a host polling the
+// loop descriptor, at the end of the pump that ran its handler.
 #include "runtime/message_loop.h"
 
 #include <sys/epoll.h>
@@ -65,7 +73,9 @@ private:
 struct Watch {
     int fd;
     FdHandler handler;
-    bool queued = false;  // an event for it sits in the queue, not yet dispatched
+    bool queued = false;      // an event for it sits in the queue, not yet dispatched
+    bool armed = true;        // the handler is due when the descriptor is readable
+    bool registered = true;   // the descriptor is in the epoll set
 };
 
 struct Timer {
@@ -106,11 +116,21 @@ public:
         close(timer_);
     }
 
-    int Fd() const { return epoll_; }
+    bool HasQueued() const { return !queue_.empty(); }
+
+    // From now on the loop descriptor is kept readable while work is pending.
+    int Fd() {
+        if (!exported_) {
+            exported_ = true;
+            for (const auto& [id, watch] : watches_) DisableIfDisarmed(*watch);
+            if (!queue_.empty()) Signal();
+        }
+        return epoll_;
+    }
 
     void Post(std::function<void()> task) {
         queue_.push_back(Item{nextSeq_++, std::move(task), 0});
-        Signal();
+        if (exported_) Signal();
     }
 
     // The signalled eventfd keeps the next epoll_wait from sleeping until a pump drains it.
@@ -132,12 +152,12 @@ public:
     }
 
     int WatchFd(int fd, FdHandler handler) {
+        // A disarmed watch may be out of the epoll set, so epoll alone cannot tell.
+        for (const auto& entry : watches_)
+            if (entry.second->fd == fd) return -1;
         int id = nextWatchId_;
         while (watches_.count(id)) id = NextId(id);
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLONESHOT;
-        ev.data.u64 = static_cast<uint64_t>(id);
-        if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) != 0) return -1;
+        if (!Register(fd, id)) return -1;
         watches_.emplace(id, std::make_shared<Watch>(Watch{fd, std::move(handler)}));
         nextWatchId_ = NextId(id);
         return id;
@@ -146,33 +166,41 @@ public:
     void RearmFd(int id) {
         auto it = watches_.find(id);
         if (it == watches_.end()) return;
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLONESHOT;
-        ev.data.u64 = static_cast<uint64_t>(id);
-        epoll_ctl(epoll_, EPOLL_CTL_MOD, it->second->fd, &ev);
+        Watch& watch = *it->second;
+        watch.armed = true;
+        if (!watch.registered) watch.registered = Register(watch.fd, id);
     }
 
     void UnwatchFd(int id) {
         auto it = watches_.find(id);
         if (it == watches_.end()) return;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second->fd, nullptr);
+        if (it->second->registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second->fd, nullptr);
         // A handler that is running holds its own reference, so erasing here is safe.
         watches_.erase(it);
     }
 
     // Waits up to timeoutMs (-1: no limit) for any source, and queues the descriptor events.
+    // Never sleeps while work is queued.
     void Poll(int timeoutMs) {
         constexpr int kBatch = 64;
         epoll_event events[kBatch];
         bool queued = false;
+        if (!queue_.empty()) timeoutMs = 0;
         for (;;) {
             const int n = epoll_wait(epoll_, events, kBatch, timeoutMs);
             for (int i = 0; i < n; ++i) {
                 const uint64_t tag = events[i].data.u64;
                 if (tag == kEventTag || tag == kTimerTag) continue;
                 auto it = watches_.find(static_cast<int>(tag));
-                if (it == watches_.end() || it->second->queued) continue;
-                it->second->queued = true;
+                if (it == watches_.end()) continue;
+                Watch& watch = *it->second;
+                if (!watch.armed) {
+                    // Readiness nobody asked for: stop epoll from reporting it again.
+                    Unregister(watch);
+                    continue;
+                }
+                if (watch.queued) continue;
+                watch.queued = true;
                 queue_.push_back(Item{nextSeq_++, {}, it->first});
                 queued = true;
             }
@@ -180,12 +208,13 @@ public:
             timeoutMs = 0;  // a full batch: collect the rest without waiting
         }
         // Keep the loop descriptor readable while queued events wait for a pump.
-        if (queued) Signal();
+        if (queued && exported_) Signal();
     }
 
-    // Runs the queued work older than this call, then the timers due at its start.
-    UINT Pump() {
-        Poll(0);
+    // Runs the queued work older than this call, then the timers due at its start. With
+    // `poll`, the descriptors are polled first; a wait that has just polled them skips it.
+    UINT Pump(bool poll = true) {
+        if (poll) Poll(0);
         const int64_t now = NowNs();
         const uint64_t limit = nextSeq_;
         UINT ran = 0;
@@ -202,11 +231,29 @@ public:
             }
         }
         ran += RunDueTimers(now);
+        if (exported_) {
+            // A host polling the loop descriptor must not see readiness of disarmed watches.
+            for (int id : ranWatches_)
+                if (auto it = watches_.find(id); it != watches_.end()) DisableIfDisarmed(*it->second);
+            ranWatches_.clear();
+        }
         if (queue_.empty())
             Drain();
-        else
+        else if (exported_)
             Signal();
         return ran;
+    }
+
+    // Whether a pump may find work. Queued work and due timers are seen without a system
+    // call; the descriptors are polled (a zero-time wait) at most once per millisecond.
+    bool MayHaveWork() {
+        if (!queue_.empty()) return true;
+        const int64_t now = NowNs();
+        if (armed_ != 0 && armed_ <= now) return true;
+        if (now - lastWorkPoll_ < kNsPerMs) return false;
+        lastWorkPoll_ = now;
+        Poll(0);
+        return !queue_.empty();
     }
 
 private:
@@ -221,11 +268,30 @@ private:
 
     static int NextId(int id) { return id == INT_MAX ? 1 : id + 1; }
 
+    bool Register(int fd, int id) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = static_cast<uint64_t>(id);
+        return epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) == 0;
+    }
+
+    void Unregister(Watch& watch) {
+        if (!watch.registered) return;
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, watch.fd, nullptr);
+        watch.registered = false;
+    }
+
+    void DisableIfDisarmed(Watch& watch) {
+        if (!watch.armed && !watch.queued) Unregister(watch);
+    }
+
     bool RunWatch(int id) {
         auto it = watches_.find(id);
         if (it == watches_.end()) return false;  // unwatched since the event was queued
         std::shared_ptr<Watch> watch = it->second;
         watch->queued = false;
+        watch->armed = false;  // one call per arming; the handler may re-arm
+        if (exported_) ranWatches_.push_back(id);
         watch->handler();
         return true;
     }
@@ -286,13 +352,16 @@ private:
     int event_;
     int timer_;
     bool signaled_ = false;
+    bool exported_ = false;  // a host has the loop descriptor and may poll it
     int64_t armed_ = 0;  // deadline the timerfd is set to, 0 when disarmed
+    int64_t lastWorkPoll_ = INT64_MIN / 2;  // when MayHaveWork last polled the descriptors
     uint64_t nextSeq_ = 1;
     int nextWatchId_ = 1;
     UINT_PTR nextTimerId_ = 1;
     std::deque<Item> queue_;
     std::map<UINT_PTR, std::shared_ptr<Timer>> timers_;
     std::unordered_map<int, std::shared_ptr<Watch>> watches_;
+    std::vector<int> ranWatches_;  // watches whose handler ran in the current pumps
 };
 
 // The calling thread's loop. `closed` is set at thread exit before the loop is destroyed,
@@ -340,13 +409,17 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     Loop* loop = Current();
     if (!loop) return done();
     const Deadline deadline(timeoutMs);
+    // Each pass polls the descriptors once: the pump runs what the poll before it queued.
+    // The first pump polls only for a wait of no time, which has no poll of its own.
+    bool poll = timeoutMs == 0;
     for (;;) {
         if (done()) return true;
-        loop->Pump();
+        loop->Pump(poll);
         if (done()) return true;
         const int ms = deadline.RemainingMs();
         if (ms == 0) return false;
         loop->Poll(ms);
+        poll = false;
     }
 }
 
@@ -364,15 +437,25 @@ UINT VelkPumpPendingMessages(void) {
     return loop ? loop->Pump() : 0;
 }
 
+BOOL VelkMessagesMayBePending(void) {
+    velk::rt::Loop* loop = Existing();
+    return loop && loop->MayHaveWork() ? TRUE : FALSE;
+}
+
 HRESULT VelkWaitMessage(DWORD timeoutMs) {
     velk::rt::Loop* loop = Current();
     if (!loop) return E_UNEXPECTED;
     const velk::rt::Deadline deadline(timeoutMs);
+    // A first pump that finds tasks polls too, so descriptors get their turn even while
+    // tasks keep coming; otherwise the wait's own poll (or, for a wait of no time, the
+    // pump's) collects them, and the pump after it runs what it queued.
+    bool poll = loop->HasQueued() || timeoutMs == 0;
     for (;;) {
-        if (loop->Pump() > 0) return S_OK;
+        if (loop->Pump(poll) > 0) return S_OK;
         const int ms = deadline.RemainingMs();
         if (ms == 0) return S_FALSE;
         loop->Poll(ms);
+        poll = false;
     }
 }
 

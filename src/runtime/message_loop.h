@@ -21,7 +21,9 @@
 // Timers repeat until killed; an interval of 0 counts as 1 ms, and a timer that fell behind
 // skips the ticks it missed rather than running them in a burst. VelkKillTimer returns FALSE
 // for an unknown id. VelkMessageLoopFd (-1 without a loop) is readable while work is pending;
-// the loop owns it and closes it at thread exit.
+// the loop owns it and closes it at thread exit. Until a host first asks for it, the loop
+// keeps that readiness only for its own waits (nothing else can poll it), which spares a
+// system call per posted task.
 //
 // Callbacks should not throw. If one does, the exception leaves the pump that called it;
 // the loop stays consistent and the rest of the queued work runs in a later pump.

@@ -2,8 +2,8 @@
 //
 // Readiness: the loop's watch is one-shot. When it fires, one datagram is fetched into the
 // held queue (that read also tells a datagram from an ICMP error report) and
-// DatagramArrived is fired; the watch is armed again only by the next ReceiveDatagram, or
-// an announcement is posted when datagrams are still held. IP_RECVERR is set so that ICMP
+// DatagramArrived is fired; the watch is armed again by the next ReceiveDatagram, which
+// also posts an announcement when datagrams are still held. IP_RECVERR is set so that ICMP
 // errors for the unconnected socket are reported at all; their reports are always taken
 // from the error queue, or the descriptor would keep signalling.
 #include "sock/udp_socket.h"
@@ -581,10 +581,10 @@ void UdpSocket::OnReadable() {
 void UdpSocket::Arm() {
     if (fd_ < 0) return;
     owed_ = true;
-    if (HeldCount() > 0)
-        PostAnnouncement();
-    else
-        rt::RearmFd(watch_);
+    // The watch is armed even while datagrams are held (the announcement serves those): it
+    // then stays armed across the next announcement, and re-arming an armed watch is free.
+    rt::RearmFd(watch_);
+    if (HeldCount() > 0) PostAnnouncement();
 }
 
 void UdpSocket::PostAnnouncement() {
@@ -600,14 +600,7 @@ void UdpSocket::PostAnnouncement() {
 
 void UdpSocket::FireSocketError(LONG number) {
     Bstr description = Bstr::Adopt(automation::LoadErrorText(number));
-    VARIANT args[2];
-    VariantInit(&args[0]);
-    VariantInit(&args[1]);
-    args[0].vt = VT_I4;
-    args[0].lVal = number;
-    args[1].vt = VT_BSTR;
-    args[1].bstrVal = description.Get();
-    Fire(DIID__IUdpEvents, DISPID_UdpEvents_SocketError, args, 2);
+    FireError(DIID__IUdpEvents, DISPID_UdpEvents_SocketError, number, description.Get());
 }
 
 void UdpSocket::PostSocketError(LONG number) {

@@ -15,6 +15,7 @@ constexpr const char* kWriteOnly = "1.3.6.1.4.1.9999.2.0";
 constexpr const char* kGauge = "1.3.6.1.4.1.9999.3.0";
 constexpr const char* kUnsigned = "1.3.6.1.4.1.9999.4.0";
 constexpr const char* kCreate = "1.3.6.1.4.1.9999.5.0";
+constexpr const char* kCounter64 = "1.3.6.1.4.1.9999.6.0";
 
 void FillMib(IAgent* agent) {
     AddToMib(agent, {
@@ -26,6 +27,7 @@ void FillMib(IAgent* agent) {
                         {"1.3.6.1.4.1.9999.3", snmpGuage32, "10", snmpVariableReadWrite},
                         {"1.3.6.1.4.1.9999.4", snmpUInteger32, "20", snmpVariableReadWrite},
                         {"1.3.6.1.4.1.9999.5", snmpInteger, "7", snmpVariableReadCreate},
+                        {"1.3.6.1.4.1.9999.6", snmpCounter64, "12345678901", snmpVariableReadOnly},
                     });
 }
 
@@ -58,6 +60,10 @@ const Case kCases[] = {
       {kServices, snmpInteger, "72"}}},
     {"v1 Get of an unknown object is noSuchName", snmpGet1, {{kDescr}, {kUnknown}, {kServices}},
      snmpNoSuchName, 2, NULLS3(kDescr, kUnknown, kServices)},
+    {"v1 Get of a Counter64 object is noSuchName", snmpGet1, {{kDescr}, {kCounter64}},
+     snmpNoSuchName, 2, NULLS2(kDescr, kCounter64)},
+    {"v2 Get answers a Counter64 object", snmpGet2, {{kCounter64}}, snmpOk, 0,
+     {{kCounter64, snmpCounter64, "12345678901"}}},
     {"v2 Get of 1.0 matches no object by position", snmpGet2, {{"1.0"}}, snmpOk, 0,
      {{"1.0", snmpNull, "", snmpNoSuchObject}}},
     {"v2 Get of a not-accessible object is noAccess", snmpGet2, {{kDescr}, {kSecret}}, snmpNoAccess, 2,

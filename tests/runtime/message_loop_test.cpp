@@ -350,4 +350,74 @@ TEST(MessageLoopThreads, EachThreadHasItsOwnLoopReleasedAtThreadExit) {
     EXPECT_EQ(VelkPumpPendingMessages(), 0u);  // nothing of the other thread runs here
 }
 
+// Until a host asks for the loop descriptor, posts make no wake-up and disarmed watches stay
+// registered; waits must still see posted work at once, and handlers stay one-shot.
+TEST(MessageLoopThreads, LoopNobodyPollsFromOutsideStillSeesItsWorkAtOnce) {
+    std::thread([] {
+        Pipe p;
+        const auto start = Clock::now();
+        VelkPostTask([] {});
+        EXPECT_EQ(VelkWaitMessage(5000), S_OK);
+        bool inner = false, outer = false;
+        VelkPostTask([&] {
+            VelkPostTask([&] { inner = true; });
+            EXPECT_TRUE(WaitUntil([&] { return inner; }, 5000));  // nested in a pump
+            VelkPostTask([&] { outer = true; });
+        });
+        EXPECT_TRUE(WaitUntil([&] { return outer; }, 5000));
+        EXPECT_LT(Since(start), 2s);
+
+        int calls = 0;
+        const int id = WatchFd(p.r, [&] { ++calls; });
+        p.Put();
+        EXPECT_EQ(VelkWaitMessage(5000), S_OK);
+        EXPECT_EQ(VelkWaitMessage(30), S_FALSE);  // still readable, but not re-armed
+        RearmFd(id);
+        EXPECT_EQ(VelkWaitMessage(5000), S_OK);
+        EXPECT_EQ(calls, 2);
+
+        // Work queued before the descriptor was handed out makes it readable.
+        VelkPostTask([] {});
+        const int fd = VelkMessageLoopFd();
+        EXPECT_TRUE(Readable(fd));
+        EXPECT_EQ(VelkPumpPendingMessages(), 1u);
+        EXPECT_FALSE(Readable(fd));  // the disarmed watch's unread byte included
+        UnwatchFd(id);
+    }).join();
+}
+
+// The check that long work makes before pumping: posted tasks and due timers are seen at
+// once, a ready descriptor within about a millisecond, and nothing when nothing waits.
+TEST(MessageLoopThreads, MayBePendingSeesTasksAndTimersAtOnceAndDescriptorsSoon) {
+    std::thread([] {
+        EXPECT_FALSE(VelkMessagesMayBePending());  // the thread has no loop yet
+        VelkPostTask([] {});
+        EXPECT_TRUE(VelkMessagesMayBePending());
+        EXPECT_EQ(VelkPumpPendingMessages(), 1u);
+        EXPECT_FALSE(VelkMessagesMayBePending());
+
+        Pipe p;
+        int calls = 0;
+        const int id = WatchFd(p.r, [&] {
+            ++calls;
+            p.Take();
+        });
+        p.Put();
+        const auto start = Clock::now();
+        while (!VelkMessagesMayBePending()) ASSERT_LT(Since(start), 1s);
+        EXPECT_EQ(VelkPumpPendingMessages(), 1u);
+        EXPECT_EQ(calls, 1);
+        UnwatchFd(id);
+
+        bool ran = false;
+        const UINT_PTR timer = VelkSetTimer(1, [&] { ran = true; });
+        std::this_thread::sleep_for(3ms);
+        EXPECT_TRUE(VelkMessagesMayBePending());
+        VelkPumpPendingMessages();
+        EXPECT_TRUE(ran);
+        VelkKillTimer(timer);
+        EXPECT_FALSE(VelkMessagesMayBePending());
+    }).join();
+}
+
 }  // namespace

@@ -218,9 +218,11 @@ HRESULT Agent::Close() {
 }
 
 HRESULT Agent::About() {
-    return VelkShowDialog(u"About Velk SNMP Agent",
-                          u"Velk SNMP Agent control, version 2.0\n"
-                          u"Answers SNMP v1 and v2c requests from its MIB and sends traps.");
+    ComPtr<Agent> keep(this);  // the host's dialog may run other work
+    VelkShowDialog(u"About Velk SNMP Agent",
+                   u"Velk SNMP Agent control, version 2.0\n"
+                   u"Answers SNMP v1 and v2c requests from its MIB and sends traps.");
+    return S_OK;
 }
 
 // ---- Send ----
@@ -342,7 +344,7 @@ bool Agent::TakeDatagram() {
     port.lVal = 0;
     LONG count = 0;
     const HRESULT received = socket->ReceiveDatagram(&data, &address, &port, &count);
-    if (IsFailure(received) || count == 0 || data.vt != (VT_ARRAY | VT_UI1) || !data.parray)
+    if (IsFailure(received) || count <= 0 || data.vt != (VT_ARRAY | VT_UI1) || !data.parray)
         return false;
 
     ComPtr<ISnmpMessage> message = message_;

@@ -267,6 +267,40 @@ class MibTests(unittest.TestCase):
             self.assertEqual(status, 1)
             self.assertIn("BROKEN-MIB.txt(8)", one_line_error(self, err))
 
+    def test_all_modules_leave_out_only_a_failing_module_and_its_importers(self):
+        modules = {
+            "ROOT-MIB.txt": "ROOT-MIB DEFINITIONS ::= BEGIN\norg OBJECT IDENTIFIER ::= { iso 3 }\n"
+                            "testRoot OBJECT IDENTIFIER ::= { org 99 }\nEND\n",
+            "AAA-MIB.txt": "AAA-MIB DEFINITIONS ::= BEGIN\nIMPORTS testRoot FROM ROOT-MIB;\n"
+                           "aaaNode OBJECT IDENTIFIER ::= { testRoot 1 }\nEND\n",
+            # Uses aaaNode without importing it, and comes before AAA-MIB in import order.
+            "LOOSE-MIB.txt": "LOOSE-MIB DEFINITIONS ::= BEGIN\nIMPORTS testRoot FROM ROOT-MIB;\n"
+                             "looseNode OBJECT IDENTIFIER ::= { aaaNode 5 }\nEND\n",
+            "BAD-MIB.txt": "BAD-MIB DEFINITIONS ::= BEGIN\nIMPORTS testRoot FROM ROOT-MIB;\n"
+                           "badNode OBJECT IDENTIFIER ::= { testRoot 2 }\n"
+                           "badObject OBJECT-TYPE\n    MAX-ACCESS read-only\n    STATUS current\n"
+                           "    ::= { badNode 1 }\nEND\n",
+            "NEEDS-BAD-MIB.txt": "NEEDS-BAD-MIB DEFINITIONS ::= BEGIN\nIMPORTS badNode FROM BAD-MIB;\n"
+                                 "needsNode OBJECT IDENTIFIER ::= { badNode 1 }\nEND\n",
+            "TWO-MIBS.txt": "FIRST-MIB DEFINITIONS ::= BEGIN\nIMPORTS testRoot FROM ROOT-MIB;\n"
+                            "firstNode OBJECT IDENTIFIER ::= { testRoot 3 }\nEND\n"
+                            "SECOND-MIB DEFINITIONS ::= BEGIN\nIMPORTS firstNode FROM FIRST-MIB;\n"
+                            "secondNode OBJECT IDENTIFIER ::= { firstNode 1 }\nEND\n",
+        }
+        with tempfile.TemporaryDirectory() as d:
+            for name, text in modules.items():
+                with open(os.path.join(d, name), "w") as f:
+                    f.write(text)
+            status, out, err = run("translate", "-M", d, "-m", "ALL", "looseNode", "aaaNode", "secondNode",
+                                   ".1.3.99.3.1")
+            self.assertEqual(status, 0, err)
+            self.assertEqual(out, ".1.3.99.1.5\n.1.3.99.1\n.1.3.99.3.1\nSECOND-MIB::secondNode\n")
+            self.assertEqual(err, "velk-snmp: warning: left out NEEDS-BAD-MIB, BAD-MIB: %s(5) - \"SYNTAX\" expected.\n"
+                             % os.path.join(d, "BAD-MIB.txt"))
+            status, _, err = run("translate", "-M", d, "-m", "ALL", "needsNode")
+            self.assertEqual(status, 2)
+            self.assertIn("unknown object name 'needsNode'", err)
+
     def test_translate_names_and_oids(self):
         inputs = ["sysDescr.0", "SNMPv2-MIB::sysUpTime.0", "ifDescr.3", "IF-MIB::ifHCInOctets.2",
                   ".1.3.6.1.2.1.2.2.1.8.1", "1.3.6.1.2.1.1", ".1.3.6.1.6.3.1.1.5.3", "linkUp", "iso.3.6.1.4.1",

@@ -505,7 +505,7 @@ int CmdAgent(const Args& args) {
     const std::string community = args.Get("community", "public");
     long heartbeat = 0;
     if (args.Has("heartbeat")) heartbeat = static_cast<long>(IntValue("--heartbeat", args.Get("heartbeat"), 1, 86400));
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
     mib.Load(ParseMib(args));
     ToolAgent agent(mib, community);
     for (const std::string& d : args.All("trap-dest")) agent.AddTrapDestination(d);

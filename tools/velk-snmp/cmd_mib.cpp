@@ -90,7 +90,7 @@ int CmdCompile(const Args& args) {
         load.modulesGiven = false;
         load.modules.clear();
     }
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
     const std::vector<std::string> named = mib.LoadNamed(load, names);
     const std::set<std::string> wanted(named.begin(), named.end());
     const bool all = args.Has("all");
@@ -178,15 +178,20 @@ int CmdCompile(const Args& args) {
 int CmdTranslate(const Args& args) {
     if (args.positional.empty()) Usage("missing NAME or OID (see velk-snmp translate --help)");
     const OutputOptions output = ParseOutput(args);
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
     mib.Load(ParseMib(args));
     const bool details = args.Has("details");
     std::vector<std::string> json;
     std::string text;
     for (const std::string& input : args.positional) {
         const std::string oid = mib.Resolve(input);
-        const std::string name = mib.Format(oid, !output.noModule);
         const bool fromName = !(input[0] == '.' || (input[0] >= '0' && input[0] <= '9'));
+        if (!output.json && !details && (output.numeric || fromName)) {
+            // A name to its OID: no lookups beyond the one that resolved it.
+            text += "." + oid + "\n";
+            continue;
+        }
+        const std::string name = mib.Format(oid, !output.noModule);
         const std::string result = output.numeric || fromName ? "." + oid : name;
         if (output.json) {
             JsonObject j;
@@ -250,7 +255,8 @@ int CmdMibImage(const Args& args) {
     MibOptions options = ParseMib(args);
     if (!options.image.empty()) Usage("mib-image writes an image; --image reads one");
     if (!VelkWriteMibImage) Fail("mib-image is not available: this build of the library has no MIB image writer");
-    MibSet mib;
+    options.oneCall = true;
+    MibSet& mib = KeptMibSet();
     mib.Load(options);
     if (mib.Empty()) Fail("no MIB modules were loaded (see -M and -m)");
     const HRESULT hr = VelkWriteMibImage(mib.Mib(), B(file).Get());
@@ -357,7 +363,7 @@ int CmdDecode(const Args& args) {
     }
     if (bytes.empty()) Usage("the message is empty");
     const OutputOptions output = ParseOutput(args);
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
     mib.Load(ParseMib(args));
     Printer printer(mib, output);
 

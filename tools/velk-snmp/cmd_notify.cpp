@@ -47,7 +47,7 @@ long GenericTrap(const std::string& text) {
 struct Notify {
     TargetOptions target;
     Endpoint endpoint;
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
 };
 
 // The variables of a v2c trap or inform: sysUpTime.0, snmpTrapOID.0, then the rest.
@@ -168,7 +168,7 @@ int CmdListen(const Args& args) {
         seconds = std::strtod(t.c_str(), &end);
         if (t.empty() || *end || !(seconds > 0)) Usage("invalid --timeout '" + t + "' (seconds)");
     }
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
     mib.Load(ParseMib(args));
     Printer printer(mib, output);
 

@@ -28,7 +28,7 @@ struct Client {
     TargetOptions target;
     OutputOptions output;
     Endpoint endpoint;
-    MibSet mib;
+    MibSet& mib = KeptMibSet();
     std::unique_ptr<Printer> printer;
     std::unique_ptr<Session> session;
 };

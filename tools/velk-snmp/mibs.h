@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct MibOptions {
     std::string image;    // --image
     bool modulesGiven = false;
     bool dirsGiven = false;
+    // Compile every module in one call even when some may fail (slower when one does):
+    // the store then holds its objects in the order of a single call, as an image should.
+    bool oneCall = false;
 };
 
 // The MIB folders that -M DIRS (or the defaults) name, in search order.
@@ -39,14 +43,22 @@ public:
     const std::map<std::string, std::string>& All();
     const std::vector<std::string>& Dirs() const { return dirs_; }
     std::string DirsText() const;
-    // The text of a file, read once; null when it cannot be read.
-    const std::string* Text(const std::string& path);
+    // What the header of a file tells, read once: the name of its first module and every
+    // module it defines with its imports (ScanModuleHeaders). Null when it cannot be read.
+    struct FileInfo {
+        std::string firstModule;
+        std::vector<SmiModule> modules;
+        bool trapTypes = false;  // it defines TRAP-TYPEs (InvokesTrapType)
+    };
+    const FileInfo* File(const std::string& path);
 
 private:
     void IndexAll();
     std::vector<std::string> dirs_;
     std::map<std::string, std::string> index_;
-    std::unordered_map<std::string, std::string> texts_;
+    std::unordered_map<std::string, std::string> found_;  // Find's answers before IndexAll
+    std::unordered_map<std::string, std::optional<FileInfo>> files_;
+    std::string buffer_;  // file text, reused from file to file
     bool indexed_ = false;
 };
 
@@ -77,7 +89,10 @@ public:
 
     ISnmpMib* Mib() const { return mib_.Get(); }
     bool Empty() const { return loadedModules_.empty() && !imageLoaded_; }
-    const std::vector<SmiModule>& Modules() const { return modules_; }
+    const std::vector<SmiModule>& Modules() const {
+        LoadDetails();
+        return modules_;
+    }
 
     // Numeric OID of a name ("SNMPv2-MIB::sysDescr.0", "sysDescr.0", "ifDescr.3",
     // ".1.3.6.1", "iso.3.6.1"); throws a usage Failure for a name the MIB does not know.
@@ -129,9 +144,15 @@ public:
     static std::string SidecarPath(const std::string& image) { return image + ".names"; }
 
 private:
-    void Compile(const std::vector<std::string>& roots, bool required, const std::vector<std::string>& files);
+    void Compile(const std::vector<std::string>& roots, bool required, const std::vector<std::string>& files,
+                 bool oneCall);
     void LoadImage(const std::string& image);
     void AfterLoad();
+    // Reads the bodies of the loaded modules (the names they define, their types and
+    // syntaxes) and the notifications, the first time a lookup needs them: commands that
+    // only translate names to OIDs never do.
+    void LoadDetails() const;
+    void LoadSidecar() const;
     std::string NameOid(const std::string& name, const std::string& module) const;
     bool NodeName(const std::string& oid, std::string* name, std::string* module) const;
     bool LookUpNodeName(const std::string& oid, std::string* name, std::string* module) const;
@@ -139,24 +160,29 @@ private:
     std::unique_ptr<ModuleFinder> finder_;
     ComPtr<ISnmpMib> mib_;
     ComPtr<ISnmpVariables> variables_;
-    std::vector<SmiModule> modules_;
+    mutable std::vector<SmiModule> modules_;  // headers at load; bodies with LoadDetails
     std::vector<std::string> loadedModules_;
     std::set<std::string> explicitModules_;
     bool imageLoaded_ = false;
-    // name -> modules that define it
-    std::unordered_map<std::string, std::vector<std::string>> definedIn_;
-    std::unordered_map<std::string, SmiSyntax> types_;
-    std::unordered_map<std::string, SmiSyntax> objectSyntax_;
     std::unordered_map<std::string, const SmiModule*> moduleByName_;
-    // Notifications by OID and by name.
-    std::vector<Notification> notifications_;
-    std::unordered_map<std::string, size_t> notificationByOid_;
-    std::unordered_map<std::string, size_t> notificationByName_;
-    // Image sidecar: oid -> (name, module) and name -> oid.
-    std::unordered_map<std::string, std::pair<std::string, std::string>> sidecarByOid_;
-    std::unordered_multimap<std::string, std::pair<std::string, std::string>> sidecarByName_;
-    // Lookups of a walk repeat for every row: names and definitions by OID, remembered
-    // (misses too).
+    // Built by LoadDetails: name -> modules that define it, types and object syntaxes.
+    mutable bool detailsLoaded_ = false;
+    mutable std::unordered_map<std::string, std::vector<std::string>> definedIn_;
+    mutable std::unordered_map<std::string, SmiSyntax> types_;
+    mutable std::unordered_map<std::string, SmiSyntax> objectSyntax_;
+    // Notifications by OID and by name (from an image sidecar at load, else LoadDetails).
+    mutable std::vector<Notification> notifications_;
+    mutable std::unordered_map<std::string, size_t> notificationByOid_;
+    mutable std::unordered_map<std::string, size_t> notificationByName_;
+    // Image sidecar, read the first time a lookup needs it: oid -> (name, module) and
+    // name -> (module, oid), as views into its text.
+    std::string image_;
+    mutable bool sidecarLoaded_ = false;
+    mutable std::string sidecar_;
+    mutable std::unordered_map<std::string_view, std::pair<std::string_view, std::string_view>> sidecarByOid_;
+    mutable std::unordered_multimap<std::string_view, std::pair<std::string_view, std::string_view>> sidecarByName_;
+    // Lookups of a walk repeat for every row: the names found by OID, and definitions by
+    // OID (misses too), remembered.
     mutable std::unordered_map<std::string, std::pair<std::string, std::string>> nodeCache_;
     mutable std::unordered_map<std::string, ComPtr<ISnmpVariable>> definitionCache_;
     mutable std::unordered_map<std::string, ObjectInfo> infoCache_;
@@ -164,6 +190,12 @@ private:
     // a walk are its instances, one after the other.
     mutable std::string lastLeaf_;
     mutable OidName lastLeafName_;
+    // The OID that Describe last searched and the named prefix it found (empty: none).
+    mutable std::string lastSearched_, lastBase_, lastBaseName_, lastBaseModule_;
 };
+
+// A new MibSet that lives until the process ends: a command ends with the process, and
+// freeing tens of thousands of MIB objects one by one would cost more than a short command.
+MibSet& KeptMibSet();
 
 }  // namespace vs

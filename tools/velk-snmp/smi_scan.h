@@ -11,15 +11,6 @@
 
 namespace vs {
 
-// One token of SMI text. Comments are dropped; a quoted string is one token with its quotes.
-struct SmiToken {
-    std::string_view text;
-    int line = 0;
-};
-
-// Splits SMI text into tokens. Stops after `limit` tokens when limit > 0.
-std::vector<SmiToken> TokenizeSmi(std::string_view text, size_t limit = 0);
-
 enum class DefKind {
     Object,        // OBJECT-TYPE
     Node,          // OBJECT IDENTIFIER, MODULE-IDENTITY, OBJECT-IDENTITY
@@ -50,5 +41,13 @@ std::string FirstModuleName(std::string_view text);
 
 // Every module defined in `text`.
 std::vector<SmiModule> ScanModules(std::string_view text, const std::string& file);
+
+// Every module defined in `text` with its name, file, imports and smiV2 only: the bodies
+// are left unread (unless the file holds more than one module).
+std::vector<SmiModule> ScanModuleHeaders(std::string_view text, const std::string& file);
+
+// Whether `text` may define a trap with TRAP-TYPE: the word is followed by ENTERPRISE
+// (comments and quoted text are not told apart, so the answer may be a false yes).
+bool InvokesTrapType(std::string_view text);
 
 }  // namespace vs

@@ -66,13 +66,23 @@ struct TypeDesc {
     IID iid{};
     std::vector<MemberDesc> members;
 
+    TypeDesc() = default;
+    TypeDesc(const TypeDesc&) = delete;
+    TypeDesc& operator=(const TypeDesc&) = delete;
+    ~TypeDesc();  // with the GIL held
+
     // Case-insensitive, as GetIDsOfNames; the exact spelling is tried first.
     const MemberDesc* Find(std::string_view name) const;
+    // The same for a Python str `name` whose text is `text`. Interned names (the attribute
+    // names written in code) are remembered by identity, with a reference that keeps the
+    // address from being reused, so that a repeated access does not hash the text again.
+    const MemberDesc* Find(PyObject* name, std::string_view text) const;
     const MemberDesc* FindId(DISPID id) const;
     std::string Doc() const;
 
     NameIndex byName;
     NameIndex byLowerName;
+    mutable std::unordered_map<PyObject*, const MemberDesc*> byInterned;  // used with the GIL held
 };
 
 // The description of an interface's type information (cached per interface).
@@ -116,6 +126,11 @@ private:
 
 // A new Python wrapper holding its own reference to `d`; None for null.
 py::object WrapDispatch(IDispatch* d);
+// An object created by ProgID (str), or a new wrapper's object for a wrapper: what
+// velksnmp.Dispatch and velksnmp.Object(...) make. TypeError, velksnmp.Error on failure.
+DispObject* CreateObject(py::handle target);
+// The Python wrapper that takes ownership of `object`.
+py::object Wrap(std::unique_ptr<DispObject> object);
 // A Python iterator over an enumerator's items.
 py::object WrapEnumerator(ComPtr<IEnumVARIANT> e);
 // The wrapper's object when `h` is a wrapper (released or not), else null.

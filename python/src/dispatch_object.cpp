@@ -3,9 +3,11 @@
 // (velksnmp.Member) that are called; the default member answers obj[...] and obj(...),
 // _NewEnum answers iteration and Count answers len(). Names and parameters come from the
 // type information; an object without it is driven by GetIDsOfNames alone.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <stdexcept>
+#include <type_traits>
 
 #include "binding.h"
 
@@ -14,14 +16,19 @@ namespace {
 
 PyTypeObject* g_objectType = nullptr;  // velksnmp.Object
 
-// A fixed-size array that needs no allocation for the usual few elements.
+// An array of n zeroed elements that needs no allocation for the usual few; only the
+// elements in use are cleared.
 template <class T, size_t N>
 class SmallArray {
+    static_assert(std::is_trivial_v<T>);
+
 public:
     explicit SmallArray(size_t n) : n_(n) {
         if (n > N) {
             heap_ = std::make_unique<T[]>(n);
             p_ = heap_.get();
+        } else {
+            std::fill_n(inline_, n, T{});
         }
     }
     SmallArray(const SmallArray&) = delete;
@@ -32,7 +39,7 @@ public:
 
 private:
     size_t n_;
-    T inline_[N]{};
+    T inline_[N];
     std::unique_ptr<T[]> heap_;
     T* p_ = inline_;
 };
@@ -209,7 +216,7 @@ py::object GetAttr(PyObject* self, PyObject* nameObj) {
     d.Checked();
     const TypeDesc* type = d.Type().get();
     if (!type) return MakeMember(self, nullptr, IdOfName(d, name), name);
-    const MemberDesc* m = type->Find(name);
+    const MemberDesc* m = type->Find(nameObj, name);
     if (!m) NoAttribute(d, name);
     if (m->IsPlainProperty()) return CallSignature(d, *m, m->get, DISPATCH_PROPERTYGET, CallArgs{});
     if (!m->method.present && !m->get.present) {
@@ -224,7 +231,7 @@ void SetAttr(PyObject* self, PyObject* nameObj, PyObject* value) {
     std::string_view name = Utf8(nameObj);
     DispObject& d = Self(self);
     const bool dunder = IsDunder(name);
-    const MemberDesc* m = (!dunder && d.Type()) ? d.Type()->Find(name) : nullptr;
+    const MemberDesc* m = (!dunder && d.Type()) ? d.Type()->Find(nameObj, name) : nullptr;
     if (!m) {
         if (!dunder && !d.Type() && !d.Released()) {
             CallUntyped(d, IdOfName(d, name), DISPATCH_PROPERTYPUT, CallArgs{}, value, std::string(name));
@@ -415,7 +422,7 @@ void DispObject::SetEvents(std::unique_ptr<EventLink> link) { events_ = std::mov
 
 py::object WrapDispatch(IDispatch* d) {
     if (!d) return py::none();
-    return py::cast(new DispObject(ComPtr<IDispatch>(d)), py::return_value_policy::take_ownership);
+    return Wrap(std::make_unique<DispObject>(ComPtr<IDispatch>(d)));
 }
 
 py::object WrapEnumerator(ComPtr<IEnumVARIANT> e) {
@@ -425,6 +432,32 @@ py::object WrapEnumerator(ComPtr<IEnumVARIANT> e) {
 DispObject* AsDispObject(py::handle h) {
     if (!g_objectType || !PyObject_TypeCheck(h.ptr(), g_objectType)) return nullptr;
     return &Self(h);
+}
+
+DispObject* CreateObject(py::handle target) {
+    if (DispObject* other = AsDispObject(target))
+        return new DispObject(ComPtr<IDispatch>(other->Checked()), other->Clsid());
+    if (!PyUnicode_Check(target.ptr()))
+        throw py::type_error("Dispatch() takes a ProgID (str) or a velksnmp object");
+    VARIANT text;
+    VariantInit(&text);
+    ToVariant(target, &text);
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(text.bstrVal ? text.bstrVal : u"", &clsid);
+    VariantClear(&text);
+    if (FAILED(hr)) RaiseError(hr, nullptr, "no class is registered as '" + std::string(Utf8(target.ptr())) + "'");
+    ComPtr<IDispatch> d;
+    SetErrorInfo(0, nullptr);
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.PutVoid());
+    if (FAILED(hr) || !d)
+        RaiseError(FAILED(hr) ? hr : E_NOINTERFACE, nullptr, "cannot create '" + std::string(Utf8(target.ptr())) + "'");
+    return new DispObject(std::move(d), &clsid);
+}
+
+py::object Wrap(std::unique_ptr<DispObject> object) {
+    py::object wrapper = py::cast(object.get(), py::return_value_policy::take_ownership);
+    object.release();  // owned by the wrapper now
+    return wrapper;
 }
 
 void PutProperty(DispObject& d, const MemberDesc& m, const CallArgs& args, PyObject* value) {
@@ -558,26 +591,7 @@ void RegisterObjectTypes(py::module_& m) {
                                   "A library object, driven by name through IDispatch. "
                                   "Create one with velksnmp.Dispatch(progid).");
     object
-        .def(py::init([](py::handle target) -> DispObject* {
-                 if (DispObject* other = AsDispObject(target))
-                     return new DispObject(ComPtr<IDispatch>(other->Checked()), other->Clsid());
-                 if (!PyUnicode_Check(target.ptr()))
-                     throw py::type_error("Dispatch() takes a ProgID (str) or a velksnmp object");
-                 const std::string progId(Utf8(target.ptr()));
-                 VARIANT text;
-                 VariantInit(&text);
-                 ToVariant(target, &text);
-                 CLSID clsid{};
-                 HRESULT hr = CLSIDFromProgID(text.bstrVal ? text.bstrVal : u"", &clsid);
-                 VariantClear(&text);
-                 if (FAILED(hr)) RaiseError(hr, nullptr, "no class is registered as '" + progId + "'");
-                 ComPtr<IDispatch> d;
-                 SetErrorInfo(0, nullptr);
-                 hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.PutVoid());
-                 if (FAILED(hr) || !d) RaiseError(FAILED(hr) ? hr : E_NOINTERFACE, nullptr, "cannot create '" + progId + "'");
-                 return new DispObject(std::move(d), &clsid);
-             }),
-             py::arg("progid"))
+        .def(py::init(&CreateObject), py::arg("progid"))
         // Python-level forms of the slots below, used by subclasses made in Python.
         .def("__getattr__", [](py::handle self, py::str name) { return GetAttr(self.ptr(), name.ptr()); })
         .def("__setattr__", [](py::handle self, py::str name, py::handle value) { SetAttr(self.ptr(), name.ptr(), value.ptr()); })

@@ -69,8 +69,19 @@ def asyncio_attach(loop=None):
     return _AsyncioAttachment(loop, fd)
 )py";
 
-py::object MakeObject(py::handle target) {
-    return py::type::of<DispObject>()(target);
+// velksnmp.Dispatch as a plain CPython function: objects are made often (a message's
+// variables), and the general call machinery costs as much as the creation itself.
+PyObject* Dispatch(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"progid", nullptr};
+    PyObject* target = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Dispatch", const_cast<char**>(keywords), &target))
+        return nullptr;
+    try {
+        return Wrap(std::unique_ptr<DispObject>(CreateObject(target))).release().ptr();
+    } catch (...) {
+        SetPythonError();
+        return nullptr;
+    }
 }
 
 // The handler class combined with velksnmp.Object, so that handlers reach the object's
@@ -236,9 +247,15 @@ PYBIND11_MODULE(velksnmp, m) {
     InitErrors(m);
     RegisterObjectTypes(m);
 
-    m.def("Dispatch", &MakeObject, py::arg("progid"),
-          "Creates an object of the class registered as `progid` (\"Velk.SnmpMessage\"), or "
-          "returns a new wrapper of a velksnmp object.");
+    static PyMethodDef dispatchDef = {
+        "Dispatch", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Dispatch)),
+        METH_VARARGS | METH_KEYWORDS,
+        "Dispatch(progid)\n--\n\nCreates an object of the class registered as `progid` "
+        "(\"Velk.SnmpMessage\"), or returns a new wrapper of a velksnmp object."};
+    py::object moduleName = m.attr("__name__");
+    py::object dispatch = py::reinterpret_steal<py::object>(PyCFunction_NewEx(&dispatchDef, nullptr, moduleName.ptr()));
+    if (!dispatch) throw py::error_already_set();
+    m.attr("Dispatch") = dispatch;
     m.def("DispatchWithEvents", &DispatchWithEvents, py::arg("progid"), py::arg("handler_class"),
           "Creates an object and connects its events to an instance of a class combining "
           "`handler_class` with velksnmp.Object: each event calls the handler's On<Event> "

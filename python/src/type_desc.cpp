@@ -3,6 +3,7 @@
 // and kept as plain data, so no type-information object stays alive.
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 #include "binding.h"
 
@@ -46,6 +47,10 @@ std::string GuidKey(const GUID& g) { return std::string(reinterpret_cast<const c
 // Process-wide: interfaces are static descriptions. Used with the GIL held.
 std::map<std::string, std::shared_ptr<const TypeDesc>>& Cache() {
     static auto* cache = new std::map<std::string, std::shared_ptr<const TypeDesc>>();
+    return *cache;
+}
+std::unordered_map<const void*, std::shared_ptr<const TypeDesc>>& VtableCache() {
+    static auto* cache = new std::unordered_map<const void*, std::shared_ptr<const TypeDesc>>();
     return *cache;
 }
 
@@ -137,6 +142,20 @@ const MemberDesc* TypeDesc::Find(std::string_view name) const {
     if (auto it = byName.find(name); it != byName.end()) return &members[it->second];
     if (auto it = byLowerName.find(Lower(name)); it != byLowerName.end()) return &members[it->second];
     return nullptr;
+}
+
+const MemberDesc* TypeDesc::Find(PyObject* name, std::string_view text) const {
+    if (auto it = byInterned.find(name); it != byInterned.end()) return it->second;
+    const MemberDesc* m = Find(text);
+    if (m && PyUnicode_CHECK_INTERNED(name)) {
+        byInterned.emplace(name, m);
+        Py_INCREF(name);
+    }
+    return m;
+}
+
+TypeDesc::~TypeDesc() {
+    for (auto& [name, member] : byInterned) Py_DECREF(name);
 }
 
 const MemberDesc* TypeDesc::FindId(DISPID id) const {
@@ -256,11 +275,19 @@ std::shared_ptr<const TypeDesc> DescribeTypeInfo(ITypeInfo* info) {
 
 std::shared_ptr<const TypeDesc> DescribeObject(IDispatch* object) {
     if (!object) return nullptr;
+    // Objects that share a vtable are of one class, whose type information is static: the
+    // description found for the first is reused for the others without asking again (a
+    // wrapper is made for every object a call returns). Identified interfaces only.
+    const void* vtable = *reinterpret_cast<const void* const*>(object);
+    auto& byVtable = VtableCache();
+    if (auto it = byVtable.find(vtable); it != byVtable.end()) return it->second;
     UINT count = 0;
     if (FAILED(object->GetTypeInfoCount(&count)) || count == 0) return nullptr;
     ComPtr<ITypeInfo> info;
     if (FAILED(object->GetTypeInfo(0, 0, info.Put())) || !info) return nullptr;
-    return DescribeTypeInfo(info.Get());
+    std::shared_ptr<const TypeDesc> desc = DescribeTypeInfo(info.Get());
+    if (desc && !(desc->iid == GUID_NULL)) byVtable.emplace(vtable, desc);
+    return desc;
 }
 
 }  // namespace velkpy

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string>
 
 #include "automation/error_reporting.h"
 #include "model/velk_variant.h"
@@ -83,8 +85,8 @@ SAFEARRAY* ReusableArray(VARIANT* message, std::size_t size) {
     return array;
 }
 
-// How long Reset and Decode reuse the host address read last: reading it asks the system
-// for the host's addresses, far too slow for every message.
+// How long Reset and Decode reuse the host address read last (by any message): reading it
+// asks the system for the host's addresses, far too slow for every message.
 constexpr int64_t kHostAddressLifetimeMs = 1000;
 
 }  // namespace
@@ -221,27 +223,47 @@ void SnmpMessage::ResetFields(bool community) {
     nonRepeaters_ = 0;
 }
 
+namespace {
+
+// The host address last read, shared by every message of the process: a host that makes a
+// message per request would otherwise ask the system each time.
+struct HostAddressCache {
+    std::mutex mutex;
+    std::u16string address;
+    int64_t time = 0;
+    bool known = false;
+};
+
+HostAddressCache& TheHostAddressCache() {
+    static HostAddressCache* cache = new HostAddressCache;  // never destroyed: used at exit
+    return *cache;
+}
+
+}  // namespace
+
 void SnmpMessage::TakeHostAddress() {
     const int64_t now = CoarseMilliseconds();
-    if (!hostAddressKnown_ || now - hostAddressTime_ >= kHostAddressLifetimeMs) {
-        hostAddressKnown_ = false;
-        hostAddress_.clear();
-        ComPtr<IVelkStrings> addresses;
-        if (hostInfo_ && SUCCEEDED(hostInfo_->get_Addresses(addresses.Put())) && addresses) {
-            Bstr first;
-            if (SUCCEEDED(addresses->get_Item(1, first.Put()))) {
-                try {
-                    hostAddress_.assign(first.View());
-                } catch (const std::bad_alloc&) {
-                    hostAddress_.clear();
-                }
+    HostAddressCache& cache = TheHostAddressCache();
+    std::u16string address;
+    try {
+        std::lock_guard lock(cache.mutex);
+        if (!cache.known || now - cache.time >= kHostAddressLifetimeMs) {
+            cache.known = false;
+            cache.address.clear();
+            ComPtr<IVelkStrings> addresses;
+            if (hostInfo_ && SUCCEEDED(hostInfo_->get_Addresses(addresses.Put())) && addresses) {
+                Bstr first;
+                if (SUCCEEDED(addresses->get_Item(1, first.Put()))) cache.address.assign(first.View());
             }
+            cache.known = true;
+            cache.time = now;
         }
-        hostAddressKnown_ = true;
-        hostAddressTime_ = now;
+        address = cache.address;
+    } catch (const std::bad_alloc&) {
+        return;  // AgentAddress stays as it is
     }
-    if (hostAddress_.empty() || View(agentAddress_) == hostAddress_) return;
-    BSTR copy = SysAllocStringLen(hostAddress_.data(), static_cast<UINT>(hostAddress_.size()));
+    if (address.empty() || View(agentAddress_) == address) return;
+    BSTR copy = SysAllocStringLen(address.data(), static_cast<UINT>(address.size()));
     if (!copy) return;
     SysFreeString(agentAddress_);
     agentAddress_ = copy;

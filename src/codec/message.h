@@ -112,7 +112,7 @@ private:
     // when `community` is true.
     void ResetFields(bool community);
     // AgentAddress from the host-information object (when it gives an address); an answer
-    // of the last second is reused.
+    // of the last second, read by any message, is reused.
     void TakeHostAddress();
     // Sets the reset Community ("cobalt"); false when memory runs out.
     bool SetDefaultCommunity();
@@ -169,9 +169,6 @@ private:
     model::SnmpVariables* members_ = nullptr;  // the same collection, as our class
 
     // Host address: the last answer of the host-information object and when it was read.
-    std::u16string hostAddress_;
-    int64_t hostAddressTime_ = 0;
-    bool hostAddressKnown_ = false;
 
     // Output buffer and scratch space of the encoder, kept between encodings so that an
     // ordinary message costs no allocation after the first. A host variable may call Encode

@@ -1,11 +1,13 @@
 // Table-driven IDispatch: name lookup, parameter resolution and Invoke.
 #include "runtime/dispatch.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+#include <type_traits>
 #include <vector>
 
 namespace velk::rt {
@@ -51,6 +53,7 @@ struct ResolvedStore {
             for (uint8_t i = 0; i < m.def->binding.count; ++i) VariantClear(&m.params[i].defaultValue);
     }
     std::vector<ResolvedMember> members;
+    std::vector<DISPID> ids;  // members[i].def->dispid, contiguous for the scan by DISPID
     std::vector<std::unique_ptr<ParamInfo[]>> params;
     std::vector<std::unique_ptr<char[]>> names;
 };
@@ -58,6 +61,7 @@ struct ResolvedStore {
 ResolvedStore BuildResolved(const InterfaceDef& itf) {
     ResolvedStore store;
     store.members.resize(itf.count);
+    store.ids.resize(itf.count);
     for (size_t m = 0; m < itf.count; ++m) {
         const MemberDef& def = itf.members[m];
         const Binding& b = def.binding;
@@ -109,19 +113,63 @@ ResolvedStore BuildResolved(const InterfaceDef& itf) {
         r.params = params.get();
         r.dispatchParams = b.count - (b.retval ? 1 : 0);
         r.required = required;
+        store.ids[m] = def.dispid;
         store.params.push_back(std::move(params));
     }
     return store;
 }
 
+// The resolved form of every table, built once per table for the process and never freed
+// (objects may be invoked during static destruction). Lookups take no lock: an
+// open-addressing index of entries, each published with release order once complete;
+// entries are only ever added (under the mutex), never moved or removed. Tables beyond
+// the index's slots (none in practice) are found under the mutex.
+class StoreIndex {
+public:
+    const ResolvedStore& For(const InterfaceDef& itf) {
+        if (const ResolvedStore* found = Find(itf)) return *found;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const ResolvedStore* found = Find(itf)) return *found;
+        for (const Entry* e : overflow_)
+            if (e->itf == &itf) return e->store;
+        auto* entry = new Entry{&itf, BuildResolved(itf)};
+        for (size_t i = 0, h = Hash(itf); i < kSlots; ++i, ++h) {
+            std::atomic<const Entry*>& slot = slots_[h % kSlots];
+            if (!slot.load(std::memory_order_relaxed)) {
+                slot.store(entry, std::memory_order_release);
+                return entry->store;
+            }
+        }
+        overflow_.push_back(entry);  // more tables than slots: found under the lock
+        return entry->store;
+    }
+
+private:
+    struct Entry {
+        const InterfaceDef* itf;
+        ResolvedStore store;
+    };
+    static constexpr size_t kSlots = 256;
+
+    static size_t Hash(const InterfaceDef& itf) { return reinterpret_cast<uintptr_t>(&itf) >> 4; }
+
+    const ResolvedStore* Find(const InterfaceDef& itf) {
+        for (size_t i = 0, h = Hash(itf); i < kSlots; ++i, ++h) {
+            const Entry* e = slots_[h % kSlots].load(std::memory_order_acquire);
+            if (!e) return nullptr;
+            if (e->itf == &itf) return &e->store;
+        }
+        return nullptr;
+    }
+
+    std::atomic<const Entry*> slots_[kSlots] = {};
+    std::mutex mutex_;
+    std::vector<const Entry*> overflow_;
+};
+
 const ResolvedStore& StoreFor(const InterfaceDef& itf) {
-    // Tables are static; their resolved form is built once per table for the process.
-    static std::mutex mutex;
-    static std::unordered_map<const InterfaceDef*, std::unique_ptr<ResolvedStore>> stores;
-    std::lock_guard<std::mutex> lock(mutex);
-    auto& slot = stores[&itf];
-    if (!slot) slot = std::make_unique<ResolvedStore>(BuildResolved(itf));
-    return *slot;
+    static StoreIndex* index = new StoreIndex;
+    return index->For(itf);
 }
 
 bool Accepts(MemberKind kind, WORD flags) {
@@ -138,8 +186,9 @@ bool Accepts(MemberKind kind, WORD flags) {
 const ResolvedMember* FindMember(const InterfaceDef& itf, DISPID id, WORD flags) {
     const ResolvedStore& store = StoreFor(itf);
     const ResolvedMember* fallback = nullptr;
-    for (const ResolvedMember& m : store.members) {
-        if (m.def->dispid != id) continue;
+    for (size_t i = 0; i < store.ids.size(); ++i) {
+        if (store.ids[i] != id) continue;
+        const ResolvedMember& m = store.members[i];
         if (Accepts(m.def->kind, flags)) return &m;
         // A put of an object through DISPATCH_PROPERTYPUT may land on a putref and back;
         // a method call of a property get (obj.Item(1)) and the reverse are common in hosts.
@@ -169,26 +218,51 @@ void FillExcepInfo(EXCEPINFO* e, HRESULT hr) {
     }
 }
 
-// Holds the coerced arguments of one call and releases what it owns.
-struct ArgFrame {
-    explicit ArgFrame(UINT n) : args(n ? n : 1), temps(n ? n : 1), owned(n ? n : 1, false) {
-        for (auto& v : args) VariantInit(&v);
-        for (auto& v : temps) VariantInit(&v);
+// Per-call storage of n zero-initialised elements: inline for the usual few parameters,
+// on the heap only beyond that. Only the n elements in use are cleared.
+template <class T, size_t N = 8>
+class CallArray {
+    static_assert(std::is_trivial_v<T>);
+
+public:
+    explicit CallArray(size_t n) {
+        if (n > N) {
+            heap_ = std::make_unique<T[]>(n);
+            data_ = heap_.get();
+        } else {
+            std::fill_n(inline_, n, T{});
+        }
     }
+    CallArray(const CallArray&) = delete;
+    CallArray& operator=(const CallArray&) = delete;
+    T& operator[](size_t i) { return data_[i]; }
+    T* data() { return data_; }
+
+private:
+    T inline_[N];
+    std::unique_ptr<T[]> heap_;
+    T* data_ = inline_;
+};
+
+// Holds the coerced arguments of one call and releases what it owns. Zeroed VARIANTs are
+// empty ones.
+struct ArgFrame {
+    explicit ArgFrame(UINT n) : count(n), args(n), temps(n), owned(n) {}
     ~ArgFrame() {
-        for (size_t i = 0; i < args.size(); ++i) {
+        for (UINT i = 0; i < count; ++i) {
             if (owned[i]) {
                 if (args[i].vt == VT_UNKNOWN && args[i].byref)
                     static_cast<IUnknown*>(args[i].byref)->Release();
                 else
                     VariantClear(&args[i]);
             }
+            VariantClear(&temps[i]);
         }
-        for (auto& v : temps) VariantClear(&v);
     }
-    std::vector<VARIANT> args;   // what the member receives
-    std::vector<VARIANT> temps;  // storage for by-reference parameters
-    std::vector<bool> owned;
+    UINT count;
+    CallArray<VARIANT> args;   // what the member receives
+    CallArray<VARIANT> temps;  // storage for by-reference parameters
+    CallArray<bool> owned;
 };
 
 const VARIANT* Deref(const VARIANT* v) {
@@ -287,6 +361,10 @@ HRESULT Coerce(const ParamInfo& p, const VARIANT* given, ArgFrame& frame, UINT i
         out.byref = typed;
         return S_OK;
     }
+    if (src->vt == vt) {
+        out = *src;  // already of the parameter's type: borrowed, as automation passes it
+        return S_OK;
+    }
     frame.owned[i] = true;
     HRESULT hr = VariantChangeType(&out, src, 0, vt);
     if (FAILED(hr)) {
@@ -356,8 +434,8 @@ HRESULT DispatchInvoke(const InterfaceDef& itf, void* iface, DISPID id, WORD fla
 
     const UINT n = member->dispatchParams;
     // Map the caller's arguments (positional ones are in reverse order) to parameters.
-    std::vector<const VARIANT*> given(n ? n : 1, nullptr);
-    std::vector<UINT> givenIndex(n ? n : 1, 0);
+    CallArray<const VARIANT*> given(n);
+    CallArray<UINT> givenIndex(n);
     const UINT positional = params->cArgs - params->cNamedArgs;
     bool isPut = member->def->kind == MemberKind::PropPut ||
                  member->def->kind == MemberKind::PropPutRef;

@@ -2,7 +2,9 @@
 // points and the class registry, over a small test class.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/connection_point.h"
@@ -249,6 +251,28 @@ TEST(LateBinding, DispatchErrors) {
     EXPECT_EQ(excep.dwHelpContext, 12001u);
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrHelpFile);
+}
+
+// Tables are resolved once and then read without a lock: many at once from several threads
+// (more tables than the lock-free index has slots), each resolving to its own members.
+TEST(LateBinding, TablesResolveOnceForAllThreads) {
+    static const auto* tables = new std::vector<velk::rt::InterfaceDef>(300, kShapeDef);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < 4; ++t) {
+        threads.emplace_back([&wrong, t] {
+            for (size_t k = 0; k < tables->size(); ++k) {
+                const velk::rt::InterfaceDef& table = (*tables)[(k * 7 + t * 75) % tables->size()];
+                LPOLESTR names[] = {const_cast<LPOLESTR>(u"scale"), const_cast<LPOLESTR>(u"Offset")};
+                DISPID ids[2] = {};
+                if (velk::rt::DispatchGetIDsOfNames(table, names, 2, ids) != S_OK || ids[0] != 4 || ids[1] != 1)
+                    ++wrong;
+                if (velk::rt::Resolve(table, 6).def != &kShapeMembers[6]) ++wrong;
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(TypeInformation, DescribesMembersParametersAndHelp) {

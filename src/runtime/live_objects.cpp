@@ -4,24 +4,23 @@
 // of its own with plain (relaxed, non-read-modify-write) stores; the count is the sum of
 // the slots. A thread that ends gives its slot back for reuse, value and all, so the sum
 // stays exact whichever thread releases an object.
-#include <atomic>
 #include <mutex>
 
 #include "runtime/object.h"
 
 namespace velk::rt {
 
+namespace detail {
+thread_local constinit LiveSlot* t_liveSlot = nullptr;
+}  // namespace detail
+
 namespace {
 
-struct Slot {
-    std::atomic<long> value{0};
-    std::atomic<bool> inUse{true};
-    Slot* next = nullptr;
-};
+using detail::LiveSlot;
 
 struct Registry {
     std::mutex mutex;
-    Slot* head = nullptr;
+    LiveSlot* head = nullptr;
 };
 
 // Never destroyed: objects may be released during static destruction.
@@ -30,51 +29,41 @@ Registry& TheRegistry() {
     return *registry;
 }
 
-Slot* AcquireSlot() {
-    Registry& r = TheRegistry();
-    std::lock_guard lock(r.mutex);
-    for (Slot* s = r.head; s; s = s->next) {
-        if (!s->inUse.load(std::memory_order_relaxed)) {
-            s->inUse.store(true, std::memory_order_relaxed);
-            return s;
-        }
-    }
-    auto* s = new Slot;
-    s->next = r.head;
-    r.head = s;
-    return s;
-}
-
-thread_local Slot* t_slot = nullptr;
-
 // Gives the thread's slot back when the thread ends.
 struct SlotOwner {
     ~SlotOwner() {
-        if (!t_slot) return;
+        if (!detail::t_liveSlot) return;
         std::lock_guard lock(TheRegistry().mutex);
-        t_slot->inUse.store(false, std::memory_order_relaxed);
-        t_slot = nullptr;
+        detail::t_liveSlot->inUse.store(false, std::memory_order_relaxed);
+        detail::t_liveSlot = nullptr;
     }
 };
 thread_local SlotOwner t_owner;
 
 }  // namespace
 
+LiveSlot* detail::AcquireLiveSlot() {
+    (void)&t_owner;  // registers the hand-back at thread exit
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    for (LiveSlot* s = r.head; s; s = s->next) {
+        if (!s->inUse.load(std::memory_order_relaxed)) {
+            s->inUse.store(true, std::memory_order_relaxed);
+            return t_liveSlot = s;
+        }
+    }
+    auto* s = new LiveSlot;
+    s->next = r.head;
+    r.head = s;
+    return t_liveSlot = s;
+}
+
 long LiveObjectCount() {
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mutex);
     long sum = 0;
-    for (const Slot* s = r.head; s; s = s->next) sum += s->value.load(std::memory_order_relaxed);
+    for (const LiveSlot* s = r.head; s; s = s->next) sum += s->value.load(std::memory_order_relaxed);
     return sum;
-}
-
-void AdjustLiveObjectCount(long delta) {
-    Slot* s = t_slot;
-    if (!s) {
-        (void)&t_owner;  // registers the hand-back at thread exit
-        s = t_slot = AcquireSlot();
-    }
-    s->value.store(s->value.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
 }
 
 }  // namespace velk::rt

@@ -3,6 +3,7 @@
 // IDispatch mixin over the member tables, and ISupportErrorInfo.
 #pragma once
 
+#include <atomic>
 #include <new>
 #include <type_traits>
 
@@ -13,7 +14,25 @@ namespace velk::rt {
 
 // Number of live objects built on Object<> in this process (a leak check for tests and hosts).
 long LiveObjectCount();
-void AdjustLiveObjectCount(long delta);
+
+namespace detail {
+// Each thread counts in a slot of its own (see live_objects.cpp); inline, because objects
+// are made and released on hot paths (one per decoded variable).
+struct LiveSlot {
+    std::atomic<long> value{0};
+    std::atomic<bool> inUse{true};
+    LiveSlot* next = nullptr;
+};
+extern thread_local constinit LiveSlot* t_liveSlot;
+LiveSlot* AcquireLiveSlot();
+}  // namespace detail
+
+inline void AdjustLiveObjectCount(long delta) {
+    detail::LiveSlot* s = detail::t_liveSlot;
+    if (!s) [[unlikely]]
+        s = detail::AcquireLiveSlot();
+    s->value.store(s->value.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
 
 // Implements IDispatch for the dual interface I from its member table. The table is found
 // through an overload `const velk::rt::InterfaceDef& DescribeInterface(const I*)`.

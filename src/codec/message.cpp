@@ -244,27 +244,30 @@ HostAddressCache& TheHostAddressCache() {
 void SnmpMessage::TakeHostAddress() {
     const int64_t now = CoarseMilliseconds();
     HostAddressCache& cache = TheHostAddressCache();
-    std::u16string address;
-    try {
-        std::lock_guard lock(cache.mutex);
-        if (!cache.known || now - cache.time >= kHostAddressLifetimeMs) {
-            cache.known = false;
-            cache.address.clear();
-            ComPtr<IVelkStrings> addresses;
-            if (hostInfo_ && SUCCEEDED(hostInfo_->get_Addresses(addresses.Put())) && addresses) {
-                Bstr first;
-                if (SUCCEEDED(addresses->get_Item(1, first.Put()))) cache.address.assign(first.View());
+    std::lock_guard lock(cache.mutex);
+    if (!cache.known || now - cache.time >= kHostAddressLifetimeMs) {
+        cache.known = false;
+        cache.address.clear();
+        ComPtr<IVelkStrings> addresses;
+        if (hostInfo_ && SUCCEEDED(hostInfo_->get_Addresses(addresses.Put())) && addresses) {
+            Bstr first;
+            if (SUCCEEDED(addresses->get_Item(1, first.Put()))) {
+                try {
+                    cache.address.assign(first.View());
+                } catch (const std::bad_alloc&) {
+                    cache.address.clear();
+                }
             }
-            cache.known = true;
-            cache.time = now;
         }
-        address = cache.address;
-    } catch (const std::bad_alloc&) {
-        return;  // AgentAddress stays as it is
+        cache.known = true;
+        cache.time = now;
     }
+    // Compared in place: most messages already hold the address, and copying it out would
+    // cost an allocation per message.
+    const std::u16string& address = cache.address;
     if (address.empty() || View(agentAddress_) == address) return;
     BSTR copy = SysAllocStringLen(address.data(), static_cast<UINT>(address.size()));
-    if (!copy) return;
+    if (!copy) return;  // AgentAddress stays as it is
     SysFreeString(agentAddress_);
     agentAddress_ = copy;
 }

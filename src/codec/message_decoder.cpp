@@ -42,14 +42,42 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Decimal text of v at `out`; returns the end.
+// Number of decimal digits of v (at least 1).
+int DecimalDigits(uint64_t v) {
+    static constexpr uint64_t kPowers[20] = {1ull,
+                                             10ull,
+                                             100ull,
+                                             1000ull,
+                                             10000ull,
+                                             100000ull,
+                                             1000000ull,
+                                             10000000ull,
+                                             100000000ull,
+                                             1000000000ull,
+                                             10000000000ull,
+                                             100000000000ull,
+                                             1000000000000ull,
+                                             10000000000000ull,
+                                             100000000000000ull,
+                                             1000000000000000ull,
+                                             10000000000000000ull,
+                                             100000000000000000ull,
+                                             1000000000000000000ull,
+                                             10000000000000000000ull};
+    // log10(2) ~ 1233 / 4096: a first guess from the bit length, corrected by one compare.
+    const int bits = 64 - __builtin_clzll(v | 1);
+    const int guess = (bits * 1233) >> 12;
+    return guess + (v >= kPowers[guess] ? 1 : 0);
+}
+
+// Decimal text of v at `out`, written from its end backwards in place; returns the end.
 char16_t* RenderDecimal(uint64_t v, char16_t* out) {
     if (v < 10) {
         *out = static_cast<char16_t>(u'0' + v);
         return out + 1;
     }
-    char16_t digits[20];
-    char16_t* p = digits + 20;
+    char16_t* const end = out + DecimalDigits(v);
+    char16_t* p = end;
     while (v >= 100) {
         const auto pair = static_cast<std::size_t>(v % 100) * 2;
         v /= 100;
@@ -63,9 +91,7 @@ char16_t* RenderDecimal(uint64_t v, char16_t* out) {
     } else {
         *--p = static_cast<char16_t>(u'0' + v);
     }
-    const auto n = static_cast<std::size_t>(digits + 20 - p);
-    std::memcpy(out, p, n * sizeof(char16_t));
-    return out + n;
+    return end;
 }
 
 char16_t* RenderSigned(int32_t v, char16_t* out) {

@@ -123,24 +123,39 @@ private:
         }
     }
 
+    // The next stored text, decoded into `buffer` (reused from record to record).
+    std::u16string_view TextInto(std::u16string& buffer) {
+        const std::string_view stored = cursor_.StoredText();
+        buffer.resize(stored.size());
+        Decode(stored, buffer.data());
+        return buffer;
+    }
+
+    // The record's texts are gathered first, so that the variable is made with all of them
+    // in one allocation.
     HRESULT ReadVariable() {
-        auto v = ComPtr<model::SnmpVariable>::Adopt(model::NewSnmpVariable());
+        model::SnmpVariable::TextFields texts;
+        texts.name = TextInto(name_);
+        texts.oid = TextInto(oid_);
+        const LONG access = RecordNumber();
+        texts.description = TextInto(description_);
+        list_.assign(cursor_.StoredText());  // a view of the stream's buffer: copied before it moves on
+        texts.reference = TextInto(reference_);
+        const LONG status = RecordNumber();
+        texts.syntax = TextInto(syntax_);
+        const LONG type = RecordNumber();
+        texts.value = TextInto(value_);
+        auto v = ComPtr<model::SnmpVariable>::Adopt(model::SnmpVariable::NewWithFields(texts));
         if (!v) return E_OUTOFMEMORY;
-        v->SetName(Text());
-        v->SetOid(Text());
-        v->SetAccess(RecordNumber());
-        v->SetDescription(Text());
+        v->SetAccess(access);
+        v->SetStatus(status);
+        v->SetType(type);
         // An empty list leaves the variable its own empty Index (as a trap keeps its Oids).
-        if (const std::string_view list = cursor_.StoredText(); !list.empty()) {
+        if (!list_.empty()) {
             ComPtr<IVelkStrings> index;
-            if (HRESULT hr = NewList(list, &index); FAILED(hr)) return hr;
+            if (HRESULT hr = NewList(list_, &index); FAILED(hr)) return hr;
             v->ReplaceIndex(index.Get());
         }
-        v->SetReference(Text());
-        v->SetStatus(RecordNumber());
-        v->SetSyntax(Text());
-        v->SetType(RecordNumber());
-        v->SetValueText(Text());
         store_.Variables().AppendOwned(v.Detach());
         return S_OK;
     }
@@ -167,6 +182,8 @@ private:
     std::u16string_view fileName_;
     ImageCursor cursor_;
     Bstr separator_;
+    std::u16string name_, oid_, description_, reference_, syntax_, value_;  // field buffers
+    std::string list_;
 };
 
 }  // namespace

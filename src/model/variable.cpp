@@ -29,12 +29,10 @@ SnmpVariable::SnmpVariable() {
 
 SnmpVariable::~SnmpVariable() {
     ReleaseOid();
-    // Most variables (decoded ones) have none of these texts: skip the calls.
-    if (name_) SysFreeString(name_);
-    if (description_) SysFreeString(description_);
-    if (reference_) SysFreeString(reference_);
-    if (syntax_) SysFreeString(syntax_);
-    if (baseSyntax_) SysFreeString(baseSyntax_);
+    // Most variables (decoded ones) have none of these texts, and MIB variables read from an
+    // image hold theirs in their own allocation: skip those.
+    for (BSTR* field : {&name_, &description_, &reference_, &syntax_, &baseSyntax_})
+        if (*field && !(embedded_ & EmbeddedBit(field))) SysFreeString(*field);
     ReleaseValue();
     if (index_) index_->Release();
 }
@@ -59,6 +57,32 @@ BSTR EmbedText(unsigned char* at, std::u16string_view text) {
 
 SnmpVariable* SnmpVariable::NewWithTexts(std::u16string_view oid, std::u16string_view value) {
     return NewEmbedded(oid, value, nullptr, 0);
+}
+
+SnmpVariable* SnmpVariable::NewWithFields(const TextFields& texts) {
+    const std::u16string_view parts[] = {texts.oid, texts.name, texts.description, texts.reference,
+                                         texts.syntax, texts.value};
+    size_t total = sizeof(SnmpVariable);
+    for (std::u16string_view part : parts) {
+        if (part.size() > 0x3FFFFFF0) return nullptr;  // the runtime's BSTR limit
+        total += EmbeddedTextBytes(part.size());
+    }
+    void* memory = ::operator new(total, std::nothrow);
+    if (!memory) return nullptr;
+    auto* v = ::new (memory) SnmpVariable();
+    auto* at = static_cast<unsigned char*>(memory) + sizeof(SnmpVariable);
+    const auto place = [&](std::u16string_view text, BSTR* field, uint8_t bit) {
+        if ((*field = EmbedText(at, text))) v->embedded_ |= bit;
+        at += EmbeddedTextBytes(text.size());
+    };
+    place(texts.oid, &v->oid_, kEmbeddedOid);
+    place(texts.name, &v->name_, kEmbeddedName);
+    place(texts.description, &v->description_, kEmbeddedDescription);
+    place(texts.reference, &v->reference_, kEmbeddedReference);
+    place(texts.syntax, &v->syntax_, kEmbeddedSyntax);
+    place(texts.value, &v->value_.bstrVal, kEmbeddedValue);
+    v->AddRef();
+    return v;
 }
 
 SnmpVariable* SnmpVariable::NewWithBytes(std::u16string_view oid, const uint8_t* data, size_t size) {
@@ -126,9 +150,21 @@ SnmpVariable* SnmpVariable::From(ISnmpVariable* variable) { return rt::OwnObject
 
 // ---- Field helpers ----
 
+uint8_t SnmpVariable::EmbeddedBit(const BSTR* field) const {
+    if (field == &name_) return kEmbeddedName;
+    if (field == &description_) return kEmbeddedDescription;
+    if (field == &reference_) return kEmbeddedReference;
+    if (field == &syntax_) return kEmbeddedSyntax;
+    if (field == &baseSyntax_) return kEmbeddedBaseSyntax;
+    return 0;
+}
+
 void SnmpVariable::Replace(BSTR* field, BSTR text) {
     if (*field == text) return;
-    SysFreeString(*field);
+    if (const uint8_t bit = EmbeddedBit(field); embedded_ & bit)
+        embedded_ &= static_cast<uint8_t>(~bit);  // lived in the object's allocation
+    else
+        SysFreeString(*field);
     *field = text;
 }
 
@@ -138,8 +174,7 @@ HRESULT SnmpVariable::CopyIn(BSTR* field, BSTR value) {
         copy = SysAllocStringLen(value, SysStringLen(value));
         if (!copy) return E_OUTOFMEMORY;
     }
-    SysFreeString(*field);
-    *field = copy;
+    Replace(field, copy);
     return S_OK;
 }
 

@@ -89,6 +89,13 @@ public:
     // The same with a byte-array value store holding a copy of `size` bytes at `data`
     // (null only when size is 0), the array also in the object's allocation.
     static SnmpVariable* NewWithBytes(std::u16string_view oid, const uint8_t* data, size_t size);
+    // A new variable whose texts are these (empty ones stay as a new variable has them), all
+    // held in the object's own allocation: one allocation in all. Null when memory runs out.
+    // For the MIB image reader; the creation-failure seam is not consulted.
+    struct TextFields {
+        std::u16string_view oid, name, description, reference, syntax, value;
+    };
+    static SnmpVariable* NewWithFields(const TextFields& texts);
     // Objects are freed with the unsized form: the embedding factories allocate more than
     // the class.
     static void operator delete(void* p) noexcept { ::operator delete(p); }
@@ -189,8 +196,10 @@ private:
     static std::u16string_view View(BSTR s) {
         return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view();
     }
-    static void Replace(BSTR* field, BSTR text);
-    static HRESULT CopyIn(BSTR* field, BSTR value);
+    // Replace frees the field's old text unless it lives in the object's allocation.
+    void Replace(BSTR* field, BSTR text);
+    HRESULT CopyIn(BSTR* field, BSTR value);
+    uint8_t EmbeddedBit(const BSTR* field) const;
     // Free the Oid text or the value store, unless it lives in the object's allocation
     // (NewWithTexts); the field is then empty.
     void ReleaseOid();
@@ -221,9 +230,14 @@ private:
     std::unique_ptr<uint8_t[]> encoding_;  // the codec's cache (see EncodingCache)
     uint32_t encodingSize_ = 0;
     uint8_t encodings_ = 0;
-    // Which texts live in the object's own allocation (NewWithTexts).
+    // Which texts live in the object's own allocation (the New... factories).
     static constexpr uint8_t kEmbeddedOid = 1;
     static constexpr uint8_t kEmbeddedValue = 2;
+    static constexpr uint8_t kEmbeddedName = 4;
+    static constexpr uint8_t kEmbeddedDescription = 8;
+    static constexpr uint8_t kEmbeddedReference = 16;
+    static constexpr uint8_t kEmbeddedSyntax = 32;
+    static constexpr uint8_t kEmbeddedBaseSyntax = 64;
     uint8_t embedded_ = 0;
 };
 

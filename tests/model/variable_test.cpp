@@ -46,6 +46,36 @@ TEST_F(Variable, StartsWithAnEmptyValueAndOneIndexCollection) {
     EXPECT_EQ(first.Get(), second.Get());
 }
 
+// Variables made in one allocation (decoded, or read from a MIB image) hold their texts
+// inside it: every setter replaces such a text without freeing it, and the variable reads
+// and ends like any other (the sanitizers check the frees).
+TEST_F(Variable, TextsHeldInTheObjectsAllocationAreReplacedSafely) {
+    SnmpVariable::TextFields texts{u"1.3.6.1", u"name", u"description", u"reference", u"syntax", u"value"};
+    auto own = ComPtr<SnmpVariable>::Adopt(SnmpVariable::NewWithFields(texts));
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->NameView(), u"name");
+    EXPECT_EQ(own->SyntaxView(), u"syntax");
+    EXPECT_EQ(ValueText(own.Get()), u"value");
+    const Bstr next(u"next");
+    EXPECT_EQ(own->put_Name(next.Get()), S_OK);
+    EXPECT_EQ(own->put_Description(nullptr), S_OK);
+    own->SetReference(SysAllocString(u"r2"));
+    EXPECT_EQ(own->put_Oid(next.Get()), S_OK);
+    EXPECT_EQ(own->put_Value(next.Get()), S_OK);
+    EXPECT_EQ(own->NameView(), u"next");
+    EXPECT_EQ(own->DescriptionView(), u"");
+    EXPECT_EQ(own->ReferenceView(), u"r2");
+    EXPECT_EQ(own->SyntaxView(), u"syntax");  // untouched, still in place
+    EXPECT_EQ(own->OidView(), u"next");
+
+    const uint8_t bytes[] = {0, 0xFF, 0x41};
+    auto decoded = ComPtr<SnmpVariable>::Adopt(SnmpVariable::NewWithBytes(u"1.3", bytes, sizeof bytes));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(ValueBytes(decoded.Get()), std::vector<uint8_t>(bytes, bytes + 3));
+    EXPECT_EQ(decoded->put_ValueEx(Variant(LONG{5})), S_OK);  // the placed array is let go, not freed
+    EXPECT_EQ(ValueText(decoded.Get()), u"");
+}
+
 TEST_F(Variable, TextAndBytesConvertThroughTheCodePage) {
     Bstr hello(u"hello"), wide(u"a\u0100");
     v_->put_Value(hello.Get());

@@ -117,25 +117,34 @@ void BM_LoadLargeModule(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadLargeModule)->Unit(benchmark::kMillisecond)->Iterations(20);
 
-// Compile and image Load are timed alone: creating and destroying the store is not.
-void BM_CompileCorpusBesideItsImage(benchmark::State& state) {
-    const std::vector<std::string> files = CorpusFiles();
-    ComPtr<IVelkStrings> names;
-    velk::sock::CreateVelkStrings(names.Put());
-    for (const std::string& f : files) names->Add(Bstr::FromAnsi(f).Get(), 0);
+// Times `fill` (a Compile or an image Load) into a fresh store per iteration; creating and
+// destroying the store is not timed. Returns the store's variable count of the last round.
+template <class Fill>
+LONG TimeIntoFreshStores(benchmark::State& state, const char* failure, Fill fill) {
+    LONG variables = 0;
     for (auto _ : state) {
         state.PauseTiming();
         ComPtr<ISnmpMib> mib;
         velk::mib::CreateSnmpMib(mib.Put());
         state.ResumeTiming();
-        if (FAILED(mib->Compile(names.Get()))) {
-            state.SkipWithError("the corpus does not compile");
+        if (FAILED(fill(mib.Get()))) {
+            state.SkipWithError(failure);
             break;
         }
         state.PauseTiming();
+        variables = Count(mib.Get());
         mib = nullptr;
         state.ResumeTiming();
     }
+    return variables;
+}
+
+void BM_CompileCorpusBesideItsImage(benchmark::State& state) {
+    const std::vector<std::string> files = CorpusFiles();
+    ComPtr<IVelkStrings> names;
+    velk::sock::CreateVelkStrings(names.Put());
+    for (const std::string& f : files) names->Add(Bstr::FromAnsi(f).Get(), 0);
+    TimeIntoFreshStores(state, "the corpus does not compile", [&](ISnmpMib* mib) { return mib->Compile(names.Get()); });
 }
 BENCHMARK(BM_CompileCorpusBesideItsImage)->Unit(benchmark::kMillisecond);
 
@@ -146,21 +155,8 @@ void BM_LoadCorpusImage(benchmark::State& state) {
         return;
     }
     const Bstr file = Bstr::FromAnsi(image.path);
-    LONG variables = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        ComPtr<ISnmpMib> mib;
-        velk::mib::CreateSnmpMib(mib.Put());
-        state.ResumeTiming();
-        if (FAILED(mib->Load(file.Get()))) {
-            state.SkipWithError("Load of the image failed");
-            break;
-        }
-        state.PauseTiming();
-        variables = Count(mib.Get());
-        mib = nullptr;
-        state.ResumeTiming();
-    }
+    const LONG variables =
+        TimeIntoFreshStores(state, "Load of the image failed", [&](ISnmpMib* mib) { return mib->Load(file.Get()); });
     state.counters["variables"] = static_cast<double>(variables);
 }
 BENCHMARK(BM_LoadCorpusImage)->Unit(benchmark::kMillisecond);

@@ -12,6 +12,7 @@
 
 #include "codec/message.h"
 #include "model/variable.h"
+#include "support/message_fields.h"
 #include "velk/com.h"
 
 namespace {
@@ -35,38 +36,16 @@ struct Variable {
 };
 
 struct Fields {
-    LONG type, id, exception, exceptionIndex, maxRepetition, generic, specific, upTime;
-    std::u16string community, enterprise, agentAddress;
+    velk::testing::MessageFields header;
     std::vector<Variable> variables;
     bool operator==(const Fields&) const = default;
 };
 
-std::u16string Text(BSTR s) { return s ? std::u16string(s, SysStringLen(s)) : std::u16string(); }
-
 Fields Read(ISnmpMessage* m) {
-    Fields f{};
-    TypeConstants type{};
-    ExceptionConstants exception{};
-    TrapConstants generic{};
-    m->get_Type(&type);
-    m->get_Exception(&exception);
-    m->get_GenericTrap(&generic);
-    f.type = type;
-    f.exception = exception;
-    f.generic = generic;
-    m->get_Id(&f.id);
-    m->get_ExceptionIndex(&f.exceptionIndex);
-    m->get_MaxRepetition(&f.maxRepetition);
-    m->get_SpecificTrap(&f.specific);
-    m->get_UpTime(&f.upTime);
-    Bstr community, enterprise, address;
-    m->get_Community(community.Put());
-    m->get_Enterprise(enterprise.Put());
-    m->get_AgentAddress(address.Put());
-    f.community = Text(community.Get());
-    f.enterprise = Text(enterprise.Get());
-    if (f.type == snmpTrap1) f.agentAddress = Text(address.Get());  // else the host's
-    if (f.type != snmpResponse1 && f.type != snmpResponse2) f.exception = f.exceptionIndex = 0;
+    Fields f{velk::testing::ReadMessageFields(m), {}};
+    velk::testing::MessageFields& h = f.header;
+    if (h.type != snmpTrap1) h.agentAddress.clear();  // the host's, not encoded
+    if (h.type != snmpResponse1 && h.type != snmpResponse2) h.exception = h.exceptionIndex = 0;
 
     ComPtr<ISnmpVariables> vars;
     m->get_Variables(vars.Put());
@@ -76,7 +55,7 @@ Fields Read(ISnmpMessage* m) {
         if (!v) Fail("a decoded variable is not ours");
         Bstr value;
         v->get_Value(value.Put());
-        f.variables.push_back({std::u16string(v->OidView()), Text(value.Get()), v->TypeValue(), v->ExceptionValue(),
+        f.variables.push_back({std::u16string(v->OidView()), std::u16string(value.View()), v->TypeValue(), v->ExceptionValue(),
                                v->RepeatValue(), v->ValueStore().vt});
     }
     return f;

@@ -28,10 +28,9 @@ SnmpVariable::SnmpVariable() {
 }
 
 SnmpVariable::~SnmpVariable() {
-    ReleaseOid();
-    // Most variables (decoded ones) have none of these texts, and MIB variables read from an
-    // image hold theirs in their own allocation: skip those.
-    for (BSTR* field : {&name_, &description_, &reference_, &syntax_, &baseSyntax_})
+    // Most variables (decoded ones) have none of these texts, and decoded variables and MIB
+    // variables read from an image hold theirs in their own allocation: skip those.
+    for (BSTR* field : {&oid_, &name_, &description_, &reference_, &syntax_, &baseSyntax_})
         if (*field && !(embedded_ & EmbeddedBit(field))) SysFreeString(*field);
     ReleaseValue();
     if (index_) index_->Release();
@@ -118,14 +117,6 @@ SnmpVariable* SnmpVariable::NewEmbedded(std::u16string_view oid, std::u16string_
     return v;
 }
 
-void SnmpVariable::ReleaseOid() {
-    if (embedded_ & kEmbeddedOid)
-        embedded_ &= ~kEmbeddedOid;
-    else
-        SysFreeString(oid_);
-    oid_ = nullptr;
-}
-
 void SnmpVariable::ReleaseValue() {
     if (embedded_ & kEmbeddedValue) {
         embedded_ &= ~kEmbeddedValue;  // the store is that text: nothing to free
@@ -151,6 +142,7 @@ SnmpVariable* SnmpVariable::From(ISnmpVariable* variable) { return rt::OwnObject
 // ---- Field helpers ----
 
 uint8_t SnmpVariable::EmbeddedBit(const BSTR* field) const {
+    if (field == &oid_) return kEmbeddedOid;
     if (field == &name_) return kEmbeddedName;
     if (field == &description_) return kEmbeddedDescription;
     if (field == &reference_) return kEmbeddedReference;
@@ -262,10 +254,7 @@ HRESULT SnmpVariable::put_Oid(BSTR value) {
 }
 
 void SnmpVariable::SetOid(BSTR text) {
-    if (oid_ != text) {
-        ReleaseOid();
-        oid_ = text;
-    }
+    Replace(&oid_, text);
     OidChanged();
 }
 

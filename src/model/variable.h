@@ -200,9 +200,8 @@ private:
     void Replace(BSTR* field, BSTR text);
     HRESULT CopyIn(BSTR* field, BSTR value);
     uint8_t EmbeddedBit(const BSTR* field) const;
-    // Free the Oid text or the value store, unless it lives in the object's allocation
-    // (NewWithTexts); the field is then empty.
-    void ReleaseOid();
+    // Frees the value store, unless it lives in the object's allocation; the store is then
+    // empty.
     void ReleaseValue();
     static HRESULT CopyOut(BSTR field, BSTR* out);
     void OidChanged();

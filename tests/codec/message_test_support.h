@@ -16,6 +16,7 @@
 #include "codec/message.h"
 #include "model/variable.h"
 #include "runtime/object.h"
+#include "support/message_fields.h"
 #include "velk/com.h"
 
 namespace velk::codec::testing {
@@ -217,38 +218,8 @@ inline std::vector<VarFields> ReadVariables(ISnmpMessage* m) {
 }
 
 // Header and PDU fields of a message.
-struct Fields {
-    LONG type = 0, id = 0, exception = 0, exceptionIndex = 0, maxRepetition = 0;
-    LONG genericTrap = 0, specificTrap = 0, upTime = 0;
-    std::u16string community, enterprise, agentAddress;
-    bool operator==(const Fields&) const = default;
-};
-
-inline Fields ReadFields(ISnmpMessage* m) {
-    Fields f;
-    TypeConstants type{};
-    ExceptionConstants exception{};
-    TrapConstants generic{};
-    m->get_Type(&type);
-    m->get_Exception(&exception);
-    m->get_GenericTrap(&generic);
-    f.type = type;
-    f.exception = exception;
-    f.genericTrap = generic;
-    m->get_Id(&f.id);
-    m->get_ExceptionIndex(&f.exceptionIndex);
-    m->get_MaxRepetition(&f.maxRepetition);
-    m->get_SpecificTrap(&f.specificTrap);
-    m->get_UpTime(&f.upTime);
-    Bstr community, enterprise, address;
-    m->get_Community(community.Put());
-    m->get_Enterprise(enterprise.Put());
-    m->get_AgentAddress(address.Put());
-    f.community = std::u16string(community.View());
-    f.enterprise = std::u16string(enterprise.View());
-    f.agentAddress = std::u16string(address.View());
-    return f;
-}
+using Fields = velk::testing::MessageFields;
+inline Fields ReadFields(ISnmpMessage* m) { return velk::testing::ReadMessageFields(m); }
 
 // Every object a test creates is gone at its end.
 class LeakChecked : public ::testing::Test {

@@ -447,7 +447,25 @@ def oid_text(content):
     return ".".join(map(str, arcs))
 
 
-class FakeAgent:
+class LoopbackUdpServer:
+    """A UDP socket on a free loopback port served by `_run` on a thread until `close`."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.1)
+        self.port = self.sock.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.running = False
+        self.thread.join(5)
+        self.sock.close()
+
+
+class FakeAgent(LoopbackUdpServer):
     """A v2c agent with nine scalars 1.3.6.1.2.1.1.N.0 that misbehaves on purpose:
     'loop' answers every GetNext with the first OID, 'toobig' refuses GetBulks of more than
     two repetitions, 'short' answers GetBulks with one variable, 'empty' with none."""
@@ -457,13 +475,7 @@ class FakeAgent:
     def __init__(self, mode):
         self.mode = mode
         self.requests = []  # (PDU tag, max-repetitions)
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.settimeout(0.1)
-        self.port = self.sock.getsockname()[1]
-        self.running = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
+        super().__init__()
 
     def _next(self, oid):
         key = lambda o: [int(a) for a in o.split(".")]
@@ -517,10 +529,6 @@ class FakeAgent:
                 break
             self.sock.sendto(self._answer(data), client)
 
-    def close(self):
-        self.running = False
-        self.thread.join(5)
-        self.sock.close()
 
 
 class WalkTests(unittest.TestCase):
@@ -562,7 +570,7 @@ class WalkTests(unittest.TestCase):
         self.assertIn(0xA1, [pdu for pdu, _ in requests])  # an empty answer is followed by a GetNext
 
 # ---------------------------------------------------------------------------------------
-class DroppingProxy:
+class DroppingProxy(LoopbackUdpServer):
     """A UDP relay in front of an agent that drops the first `drop` requests, or holds back
     the answer to the first request for `delay` seconds. Keeps every request it saw."""
 
@@ -570,13 +578,7 @@ class DroppingProxy:
         self.target = ("127.0.0.1", target_port)
         self.drop, self.delay = drop, delay
         self.requests = []
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.settimeout(0.1)
-        self.port = self.sock.getsockname()[1]
-        self.running = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
+        super().__init__()
 
     def _run(self):
         upstream = {}  # client address -> socket towards the agent
@@ -610,10 +612,6 @@ class DroppingProxy:
         for t in timers:
             t.cancel()
 
-    def close(self):
-        self.running = False
-        self.thread.join(5)
-        self.sock.close()
 
 
 class SnmpdTests(unittest.TestCase):
